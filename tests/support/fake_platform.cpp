@@ -44,6 +44,12 @@ int SocketCreate() {
   return platform::System().socketCreate();
 }
 
+int Connect(int socket, uint32_t address, uint16_t port) {
+  gState.portsAsked.push_back(port);
+  return platform::System().connect(socket, address,
+                                    gState.connectPort != 0 ? gState.connectPort : port);
+}
+
 int RecordShutdown(int socket) {
   gState.shutdowns.push_back(socket);
   return platform::System().shutdown(socket);
@@ -87,6 +93,7 @@ platform::Platform Fake(bool realSockets) {
   p.openText = &OpenText;
   p.localTime = &LocalTime;
   p.socketCreate = &SocketCreate;
+  p.connect = &Connect;
   p.shutdown = realSockets ? &RecordShutdown : &FakeShutdown;
   p.close = realSockets ? &RecordClose : &FakeClose;
   return p;

@@ -30,6 +30,10 @@ struct FakeState {
   std::vector<int> closes;               // sockets closed
   int socketsCreated = 0;
   bool failSocketCreate = false;
+  // Connects go to this port instead of the one asked for (the gateway
+  // port needs root); the ports asked for are kept.
+  uint16_t connectPort = 0;
+  std::vector<uint16_t> portsAsked;
 };
 
 // The state the fake functions read and write; Reset() before each test.
