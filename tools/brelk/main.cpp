@@ -351,8 +351,12 @@ void PrintValues(const std::string& gate, const GateSetup& s, const AddressInfo&
   if (IsCommandGate(gate) && (info.areaWord & 0x7fff) == 0x0701) {
     std::printf("%-24s %s\n", gate.c_str(), reinterpret_cast<const char*>(data.data()));
   } else if (IsCommandGate(gate)) {
-    static const char* const kNames[] = {"operating status", "mode", "fatal error word",
-                                         "non-fatal error word"};
+    // Items 2 and 3 differ by series.
+    static const char* const kFinsNames[] = {"operating status", "mode", "fatal error word",
+                                             "non-fatal error word"};
+    static const char* const kCNames[] = {"operating status", "mode", "network status",
+                                          "LAN status"};
+    const char* const* kNames = gate[1] == 'C' ? kCNames : kFinsNames;
     const size_t items = s.block ? static_cast<size_t>(s.count) : 1;
     std::printf("%s\n", gate.c_str());
     for (size_t i = 0; i < items && i < 4; ++i) {
