@@ -207,6 +207,8 @@ TEST_F(HostTest, SecondColdStartClosesWhatIsOpenAndForgetsOldNodes) {
   EXPECT_EQ(block.block.nodes[10].hostName, nullptr);
   ASSERT_NE(block.block.nodes[11].hostName, nullptr);
   EXPECT_STREQ(block.block.nodes[11].hostName, "127.0.0.3");
+  DriverRequest end{block.get(), BRELK_END_KEL, 0, {}, nullptr};
+  EXPECT_EQ(Dispatch(p, &end), 0);
 }
 
 // Run under valgrind or LeakSanitizer, this is where a leak would show.

@@ -33,7 +33,10 @@ std::tm Time(int year, int month, int day, int hour, int minute, int second) {
   t.tm_min = minute;
   t.tm_sec = second;
   t.tm_isdst = -1;
-  std::mktime(&t);  // fills the day of the week
+  // Day of the week without mktime, which a 32-bit time_t cannot do past 2038.
+  static const int kMonthOffset[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+  const int y = month < 3 ? year - 1 : year;
+  t.tm_wday = (y + y / 4 - y / 100 + y / 400 + kMonthOffset[month - 1] + day) % 7;
   return t;
 }
 

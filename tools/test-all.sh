@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ g++-multilib googletest libgtest-dev libbenchmark-dev qemu-user python3 binutils
-          iproute2 util-linux)
+          iproute2 util-linux valgrind)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
