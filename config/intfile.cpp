@@ -28,6 +28,13 @@ std::FILE* OpenIntFile(const platform::Platform& p, const char* base, char* name
 
 namespace {
 
+// Only entries the loader filled hold a socket or a copy of ours: their key
+// names their index. This keeps a block the host did not zero from making us
+// close or free what is not ours.
+bool Loaded(const NodeEntry& node, int index) {
+  return node.hostName != nullptr && KeyToIndex(node.key) == index;
+}
+
 struct Counters {
   int linesRead = 0;
   int legalLines = 0;
@@ -73,7 +80,7 @@ void TakeNodeLine(const platform::Platform& p, DriverPrivate& block, char key, c
   std::memcpy(copy, hostName, wordLength + 1);
 
   NodeEntry& node = block.nodes[index];
-  std::free(node.hostName);  // a later line for the same key replaces the entry
+  if (Loaded(node, index)) std::free(node.hostName);  // a later line for the key replaces it
   node.ipAddress = address;
   node.key = key;
   node.hostName = copy;
@@ -164,8 +171,9 @@ void CloseSocket(const platform::Platform& p, int32_t socket) {
 }
 
 void CloseNodeSockets(const platform::Platform& p, DriverPrivate& block) {
-  for (NodeEntry& node : block.nodes) {
-    if (node.socket == 0) continue;
+  for (int i = 0; i < BRELK_NODE_COUNT; ++i) {
+    NodeEntry& node = block.nodes[i];
+    if (node.socket == 0 || !Loaded(node, i)) continue;
     p.log(kLogLevel, "Closing TCP/IP socket.");
     CloseSocket(p, node.socket);
     node.socket = 0;
@@ -175,7 +183,9 @@ void CloseNodeSockets(const platform::Platform& p, DriverPrivate& block) {
 
 void ReleaseNodes(const platform::Platform& p, DriverPrivate& block) {
   CloseNodeSockets(p, block);
-  for (NodeEntry& node : block.nodes) std::free(node.hostName);
+  for (int i = 0; i < BRELK_NODE_COUNT; ++i) {
+    if (Loaded(block.nodes[i], i)) std::free(block.nodes[i].hostName);
+  }
   std::memset(block.nodes, 0, sizeof block.nodes);
 }
 

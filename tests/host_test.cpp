@@ -211,6 +211,18 @@ TEST_F(HostTest, SecondColdStartClosesWhatIsOpenAndForgetsOldNodes) {
   EXPECT_EQ(Dispatch(p, &end), 0);
 }
 
+TEST_F(HostTest, ColdStartOnAnUnzeroedBlockClosesAndFreesNothingOfTheHosts) {
+  testing::WriteFile("BRELK.INT", "C = 127.0.0.1\n");
+  Block block;
+  std::memset(block.get(), 0xA5, sizeof(DriverPrivate));
+  ASSERT_EQ(ColdStartWith(p, block.get(), 100), 0);
+  EXPECT_TRUE(State().closes.empty());
+  EXPECT_STREQ(block.block.nodes[12].hostName, "127.0.0.1");
+  EXPECT_EQ(block.block.nodes[13].hostName, nullptr);
+  DriverRequest end{block.get(), BRELK_END_KEL, 0, {}, nullptr};
+  EXPECT_EQ(Dispatch(p, &end), 0);
+}
+
 // Run under valgrind or LeakSanitizer, this is where a leak would show.
 TEST_F(HostTest, ThousandColdStartsKeepOnlyOneLoad) {
   testing::WriteFile("BRELK.INT", "A = 127.0.0.1\nA = 127.0.0.2\nB = localhost\n");
