@@ -34,7 +34,9 @@ int DaysInMonth(int y, int m) {
   return m == 2 && leap ? 29 : kDays[m - 1];
 }
 
-int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+int64_t FloorDiv(int64_t a, int64_t b) {
+  return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 
 }  // namespace
 
@@ -82,7 +84,8 @@ std::tm ToTm(const DateTime& t) {
   out.tm_min = t.minute;
   out.tm_sec = t.second;
   out.tm_wday = t.weekday;
-  out.tm_yday = static_cast<int>(DaysFromCivil(t.year, t.month, t.day) - DaysFromCivil(t.year, 1, 1));
+  out.tm_yday =
+      static_cast<int>(DaysFromCivil(t.year, t.month, t.day) - DaysFromCivil(t.year, 1, 1));
   out.tm_isdst = -1;
   return out;
 }

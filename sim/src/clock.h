@@ -16,7 +16,7 @@ struct DateTime {
   int weekday = 6;  // 0 = Sunday; derived, never read by ToSeconds
 };
 
-bool IsValid(const DateTime&);  // 1970-2069, real calendar day, 24-hour time
+bool IsValid(const DateTime&);       // 1970-2069, real calendar day, 24-hour time
 int64_t ToSeconds(const DateTime&);  // seconds since 1970-01-01 00:00 of the same wall clock
 DateTime FromSeconds(int64_t);
 int64_t LocalNowSeconds();  // this PC's local wall clock

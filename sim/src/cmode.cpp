@@ -9,14 +9,20 @@ namespace anynet_sim::detail {
 
 namespace {
 
+struct EndCode {
+  uint8_t code;
+  const char* text;
+};
 // clang-format off
-constexpr uint8_t kNormal       = 0x00;
-constexpr uint8_t kRunMode      = 0x01;  // not executable in RUN mode
-constexpr uint8_t kAddressOver  = 0x04;
-constexpr uint8_t kFormatError  = 0x14;  // wrong body length
-constexpr uint8_t kEntryData    = 0x15;  // a value the command cannot take
-constexpr uint8_t kNotSupported = 0x16;
-constexpr uint8_t kFrameLength  = 0x18;  // the answer would not fit one frame
+constexpr EndCode kNormal       = {0x00, "normal"};
+constexpr EndCode kRunMode      = {0x01, "not executable in RUN mode"};
+constexpr EndCode kAddressOver  = {0x04, "address over"};
+constexpr EndCode kFormatError  = {0x14, "format error"};
+constexpr EndCode kEntryData    = {0x15, "entry data error"};
+constexpr EndCode kNotSupported = {0x16, "command not supported"};
+constexpr EndCode kFrameLength  = {0x18, "answer too long"};
+constexpr EndCode kEndCodes[] = {kNormal, kRunMode, kAddressOver, kFormatError, kEntryData,
+                                 kNotSupported, kFrameLength};
 
 // Mode byte of the mode change command and of the status answer.
 constexpr uint8_t kCmodeProgram = 0x01;
@@ -58,14 +64,14 @@ std::vector<uint8_t> ControllerCore::HandleCmode(std::span<const uint8_t> body) 
   std::vector<uint8_t> out;
   std::lock_guard lock(mu_);
   if (body.empty()) {
-    out = {echo, kFormatError};
+    out = {echo, kFormatError.code};
   } else if (const AreaView* read = FindCmodeArea(code)) {
     out = CmodeRead(*read, body);
   } else if (const AreaView* write = FindCmodeArea(static_cast<uint8_t>(code - 1));
              write != nullptr && (code & 1) != 0) {
     out = CmodeWrite(*write, body);
   } else {
-    out = {code, kNotSupported};
+    out = {code, kNotSupported.code};
     for (const CmodeCommand& c : kCmodeCommands) {
       if (c.code == code) out = (this->*c.handler)(body);
     }
@@ -76,13 +82,13 @@ std::vector<uint8_t> ControllerCore::HandleCmode(std::span<const uint8_t> body) 
 
 std::vector<uint8_t> ControllerCore::CmodeRead(const AreaView& area,
                                                std::span<const uint8_t> body) {
-  if (body.size() != kReadRequestSize) return {body[0], kFormatError};
+  if (body.size() != kReadRequestSize) return {body[0], kFormatError.code};
   const uint32_t address = get16be(&body[1]);
   const uint32_t count = get16be(&body[3]);
-  if (address + count > area.size) return {body[0], kAddressOver};
+  if (address + count > area.size) return {body[0], kAddressOver.code};
   const bool bytes = IsByteWide(area.store);
-  if (count * (bytes ? 1 : 2) > kAnswerDataRoom) return {body[0], kFrameLength};
-  std::vector<uint8_t> out = {body[0], kNormal};
+  if (count * (bytes ? 1 : 2) > kAnswerDataRoom) return {body[0], kFrameLength.code};
+  std::vector<uint8_t> out = {body[0], kNormal.code};
   for (uint32_t i = 0; i < count; ++i) {
     const uint16_t v = Cell(area.store, area.base + address + i);
     if (bytes) {
@@ -96,24 +102,25 @@ std::vector<uint8_t> ControllerCore::CmodeRead(const AreaView& area,
 
 std::vector<uint8_t> ControllerCore::CmodeWrite(const AreaView& area,
                                                 std::span<const uint8_t> body) {
-  if (mode_ == Mode::kRun) return {body[0], kRunMode};
+  if (mode_ == Mode::kRun) return {body[0], kRunMode.code};
   const size_t width = IsByteWide(area.store) ? 1 : 2;
-  if (body.size() < 3 + width || (body.size() - 3) % width != 0) return {body[0], kFormatError};
+  if (body.size() < 3 + width || (body.size() - 3) % width != 0)
+    return {body[0], kFormatError.code};
   const uint32_t address = get16be(&body[1]);
   const std::span<const uint8_t> data = body.subspan(3);
   const uint32_t count = static_cast<uint32_t>(data.size() / width);
-  if (address + count > area.size) return {body[0], kAddressOver};
+  if (address + count > area.size) return {body[0], kAddressOver.code};
   for (uint32_t i = 0; i < count; ++i) {
     const uint16_t v = width == 1 ? data[i] : get16be(&data[2 * i]);
     SetCell(area.store, area.base + address + i, v);
   }
-  return {body[0], kNormal};
+  return {body[0], kNormal.code};
 }
 
 std::vector<uint8_t> ControllerCore::CmodeStatus(std::span<const uint8_t> body) {
-  if (body.size() != 1) return {body[0], kFormatError};
+  if (body.size() != 1) return {body[0], kFormatError.code};
   return {body[0],
-          kNormal,
+          kNormal.code,
           ModeByte(mode_),
           static_cast<uint8_t>(mode_ == Mode::kProgram ? 0x00 : 0x01),
           static_cast<uint8_t>(error_ ? kStatusErrorFlag : 0x00),
@@ -123,7 +130,7 @@ std::vector<uint8_t> ControllerCore::CmodeStatus(std::span<const uint8_t> body) 
 
 std::vector<uint8_t> ControllerCore::CmodeModeChange(std::span<const uint8_t> body) {
   // Allowed in RUN mode: it is how a running controller is stopped.
-  if (body.size() != 2) return {body[0], kFormatError};
+  if (body.size() != 2) return {body[0], kFormatError.code};
   switch (body[1]) {
     case kCmodeProgram:
       mode_ = Mode::kProgram;
@@ -135,17 +142,17 @@ std::vector<uint8_t> ControllerCore::CmodeModeChange(std::span<const uint8_t> bo
       mode_ = Mode::kRun;
       break;
     default:
-      return {body[0], kEntryData};
+      return {body[0], kEntryData.code};
   }
-  return {body[0], kNormal};
+  return {body[0], kNormal.code};
 }
 
 std::vector<uint8_t> ControllerCore::CmodeClockWrite(std::span<const uint8_t> body) {
-  if (mode_ == Mode::kRun) return {body[0], kRunMode};
-  if (body.size() != kClockWriteSize) return {body[0], kFormatError};
+  if (mode_ == Mode::kRun) return {body[0], kRunMode.code};
+  if (body.size() != kClockWriteSize) return {body[0], kFormatError.code};
   unsigned v[7];
   for (size_t i = 0; i < 7; ++i) {
-    if (!fromBcd(body[1 + i], v[i])) return {body[0], kEntryData};
+    if (!fromBcd(body[1 + i], v[i])) return {body[0], kEntryData.code};
   }
   DateTime t;
   t.minute = static_cast<int>(v[0]);
@@ -155,9 +162,16 @@ std::vector<uint8_t> ControllerCore::CmodeClockWrite(std::span<const uint8_t> bo
   t.year = FullYear(v[4]);
   t.month = static_cast<int>(v[5]);
   // The day of week is derived from the date; the given one only has to be plausible.
-  if (!IsValid(t) || v[6] > 6) return {body[0], kEntryData};
+  if (!IsValid(t) || v[6] > 6) return {body[0], kEntryData.code};
   SetNow(t);
-  return {body[0], kNormal};
+  return {body[0], kNormal.code};
+}
+
+const char* CmodeEndText(uint8_t code) {
+  for (const EndCode& e : kEndCodes) {
+    if (e.code == code) return e.text;
+  }
+  return nullptr;
 }
 
 std::string DescribeCmode(std::span<const uint8_t> body) {
@@ -170,8 +184,9 @@ std::string DescribeCmode(std::span<const uint8_t> body) {
     std::snprintf(buf, sizeof buf, "%02X read %s addr %u count %u", code, read->name,
                   get16be(&body[1]), get16be(&body[3]));
   } else if (write != nullptr && body.size() >= 3) {
-    std::snprintf(buf, sizeof buf, "%02X write %s addr %u data %zu bytes", code, write->name,
-                  get16be(&body[1]), body.size() - 3);
+    const size_t width = IsByteWide(write->store) ? 1 : 2;
+    std::snprintf(buf, sizeof buf, "%02X write %s addr %u count %zu", code, write->name,
+                  get16be(&body[1]), (body.size() - 3) / width);
   } else {
     const char* name = read != nullptr ? "read" : (write != nullptr ? "write" : "unknown");
     for (const auto& c : ControllerCore::kCmodeCommands) {

@@ -34,7 +34,9 @@ void ControllerCore::SetCell(Store s, uint32_t index, uint16_t v) {
   memory_.set(s, index, v);
 }
 
-DateTime ControllerCore::Now() const { return FromSeconds(LocalNowSeconds() + clockOffset_); }
+DateTime ControllerCore::Now() const {
+  return FromSeconds(LocalNowSeconds() + clockOffset_);
+}
 
 void ControllerCore::SetNow(const DateTime& t) {
   clockOffset_ = ToSeconds(t) - LocalNowSeconds();
@@ -44,8 +46,7 @@ const AreaView& ControllerCore::ApiArea(uint8_t area, uint32_t address) const {
   const AreaView* view = FindFinsArea(area);
   if (view == nullptr) throw std::out_of_range("unknown FINS memory area " + std::to_string(area));
   if (address >= view->size) {
-    throw std::out_of_range(std::string(view->name) + " has no address " +
-                            std::to_string(address));
+    throw std::out_of_range(std::string(view->name) + " has no address " + std::to_string(address));
   }
   return *view;
 }
@@ -120,8 +121,12 @@ Controller::Controller(const ControllerConfig& cfg)
     : core_(std::make_unique<detail::ControllerCore>(cfg)) {}
 Controller::~Controller() = default;
 
-uint8_t Controller::network() const { return core_->network(); }
-uint8_t Controller::node() const { return core_->node(); }
+uint8_t Controller::network() const {
+  return core_->network();
+}
+uint8_t Controller::node() const {
+  return core_->node();
+}
 uint16_t Controller::readWord(uint8_t area, uint32_t address) const {
   return core_->readWord(area, address);
 }
@@ -134,13 +139,29 @@ uint8_t Controller::readByte(uint8_t area, uint32_t address) const {
 void Controller::writeByte(uint8_t area, uint32_t address, uint8_t value) {
   core_->writeWord(area, address, value);
 }
-Mode Controller::mode() const { return core_->mode(); }
-void Controller::setMode(Mode m) { core_->setMode(m); }
-std::tm Controller::clock() const { return core_->clock(); }
-void Controller::setClock(const std::tm& t) { core_->setClock(t); }
-bool Controller::errorState() const { return core_->errorState(); }
-void Controller::setErrorState(bool on) { core_->setErrorState(on); }
-void Controller::injectFault(const Fault& f) { core_->injectFault(f); }
-void Controller::clearFaults() { core_->clearFaults(); }
+Mode Controller::mode() const {
+  return core_->mode();
+}
+void Controller::setMode(Mode m) {
+  core_->setMode(m);
+}
+std::tm Controller::clock() const {
+  return core_->clock();
+}
+void Controller::setClock(const std::tm& t) {
+  core_->setClock(t);
+}
+bool Controller::errorState() const {
+  return core_->errorState();
+}
+void Controller::setErrorState(bool on) {
+  core_->setErrorState(on);
+}
+void Controller::injectFault(const Fault& f) {
+  core_->injectFault(f);
+}
+void Controller::clearFaults() {
+  core_->clearFaults();
+}
 
 }  // namespace anynet_sim

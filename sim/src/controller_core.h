@@ -17,6 +17,9 @@ namespace anynet_sim::detail {
 // A person's reading of a request body, for the log ("0101 read DM addr 100 count 2").
 std::string DescribeFins(std::span<const uint8_t> body);
 std::string DescribeCmode(std::span<const uint8_t> body);
+// Meaning of an end code, or nullptr when this controller never sends it.
+const char* FinsEndText(uint8_t main, uint8_t sub);
+const char* CmodeEndText(uint8_t code);
 
 class ControllerCore {
  public:

@@ -46,6 +46,9 @@ void CheckFault(const Fault& f) {
   if (f.remaining == 0 || f.remaining < -1) {
     throw std::invalid_argument("fault count must be positive or -1 (every)");
   }
+  if (IsConnectionFault(f.kind) && f.command) {
+    throw std::invalid_argument(std::string(FaultKindName(f.kind)) + " takes no command filter");
+  }
   if (f.kind == FaultKind::kPieces && f.pieceSize == 0) {
     throw std::invalid_argument("pieces fault needs a piece size of at least 1");
   }
@@ -70,8 +73,8 @@ std::string DescribeFault(const Fault& f) {
       break;
     case FaultKind::kFinsEndCode:
       if (f.finsMain & 0x80) {
-        std::snprintf(buf, sizeof buf, "%s %02X %02X relay %02X %02X", name, f.finsMain,
-                      f.finsSub, f.relay1, f.relay2);
+        std::snprintf(buf, sizeof buf, "%s %02X %02X relay %02X %02X", name, f.finsMain, f.finsSub,
+                      f.relay1, f.relay2);
       } else {
         std::snprintf(buf, sizeof buf, "%s %02X %02X", name, f.finsMain, f.finsSub);
       }

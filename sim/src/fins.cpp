@@ -12,18 +12,22 @@ namespace {
 struct EndCode {
   uint8_t main;
   uint8_t sub;
+  const char* text;
 };
 
 // clang-format off
-constexpr EndCode kNormal           = {0x00, 0x00};
-constexpr EndCode kUndefinedCommand = {0x04, 0x01};
-constexpr EndCode kCommandTooLong   = {0x10, 0x01};
-constexpr EndCode kCommandTooShort  = {0x10, 0x02};
-constexpr EndCode kDataMismatch     = {0x10, 0x03};  // element count and data length differ
-constexpr EndCode kNoSuchArea       = {0x11, 0x01};
-constexpr EndCode kAddressRange     = {0x11, 0x03};
-constexpr EndCode kResponseTooLong  = {0x11, 0x0B};
-constexpr EndCode kParameterError   = {0x11, 0x0C};
+constexpr EndCode kNormal           = {0x00, 0x00, "normal"};
+constexpr EndCode kUndefinedCommand = {0x04, 0x01, "undefined command"};
+constexpr EndCode kCommandTooLong   = {0x10, 0x01, "command too long"};
+constexpr EndCode kCommandTooShort  = {0x10, 0x02, "command too short"};
+constexpr EndCode kDataMismatch     = {0x10, 0x03, "count and data differ"};
+constexpr EndCode kNoSuchArea       = {0x11, 0x01, "no such area"};
+constexpr EndCode kAddressRange     = {0x11, 0x03, "address out of range"};
+constexpr EndCode kResponseTooLong  = {0x11, 0x0B, "response too long"};
+constexpr EndCode kParameterError   = {0x11, 0x0C, "parameter error"};
+constexpr EndCode kEndCodes[] = {kNormal, kUndefinedCommand, kCommandTooLong, kCommandTooShort,
+                                 kDataMismatch, kNoSuchArea, kAddressRange, kResponseTooLong,
+                                 kParameterError};
 // clang-format on
 
 constexpr size_t kReadRequestSize = 8;  // 01 01 area addrHi addrLo bit countHi countLo
@@ -177,9 +181,9 @@ std::vector<uint8_t> ControllerCore::FinsStatus(std::span<const uint8_t> body) {
   out = Answer(body, kNormal);
   append8(out, mode_ == Mode::kProgram ? 0x00 : 0x01);  // operating status: 01 = running
   append8(out, FinsModeByte(mode_));
-  append16be(out, 0);                                     // fatal errors
+  append16be(out, 0);                                    // fatal errors
   append16be(out, error_ ? kNonFatalFal : uint16_t{0});  // non-fatal errors
-  append16be(out, 0);                                     // message flags
+  append16be(out, 0);                                    // message flags
   append16be(out, error_ ? kFalNumber : uint16_t{0});
   const char* message = error_ ? kErrorMessage : "";
   bool ended = false;
@@ -217,6 +221,14 @@ std::vector<uint8_t> ControllerCore::FinsErrorClear(std::span<const uint8_t> bod
   if (!SizeIs(body, 4, out)) return out;
   error_ = false;
   return Answer(body, kNormal);
+}
+
+const char* FinsEndText(uint8_t main, uint8_t sub) {
+  if (main & 0x80) return "relay error";
+  for (const EndCode& e : kEndCodes) {
+    if (e.main == main && e.sub == sub) return e.text;
+  }
+  return nullptr;
 }
 
 std::string DescribeFins(std::span<const uint8_t> body) {

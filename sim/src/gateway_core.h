@@ -68,11 +68,11 @@ class GatewayCore {
 
   void Listen();  // throws BindError
   void StopListening(const Fault& f, TimePoint now);
-  void Accept(TimePoint now);
+  void Accept();
   void Receive(Connection& c, TimePoint now);
   void Flush(Connection& c, TimePoint now);
   void OnFrame(Connection& c, std::span<const uint8_t> frame, TimePoint now);
-  void OnQuery(Connection& c, std::span<const uint8_t> frame, TimePoint now);
+  void OnQuery(Connection& c, TimePoint now);
   void OnCommand(Connection& c, std::span<const uint8_t> frame, TimePoint now);
   void OnMalformed(Connection& c, const char* reason, TimePoint now);
   // Applies the delivery faults (truncate, garbage, delay, pieces) and queues the answer.
@@ -91,8 +91,9 @@ class GatewayCore {
   mutable std::mutex mu_;
   mutable std::condition_variable changed_;
   UniqueFd listen_;
-  bool suspended_ = false;                // stop-listening fault in force
-  std::optional<TimePoint> resumeAt_;     // when a timed stop-listening ends
+  bool suspended_ = false;             // stop-listening fault in force
+  bool shutDown_ = false;              // the simulator has stopped: never listen again
+  std::optional<TimePoint> resumeAt_;  // when a timed stop-listening ends
   std::optional<std::string> networkText_;
   std::vector<std::unique_ptr<Controller>> controllers_;
   FaultList faults_;

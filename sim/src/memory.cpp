@@ -12,8 +12,12 @@ const AreaView* Find(const AreaView (&table)[N], uint8_t code) {
 }
 }  // namespace
 
-const AreaView* FindFinsArea(uint8_t code) { return Find(kFinsAreas, code); }
-const AreaView* FindCmodeArea(uint8_t readCode) { return Find(kCmodeAreas, readCode); }
+const AreaView* FindFinsArea(uint8_t code) {
+  return Find(kFinsAreas, code);
+}
+const AreaView* FindCmodeArea(uint8_t readCode) {
+  return Find(kCmodeAreas, readCode);
+}
 
 Memory::Memory() {
   for (const StoreInfo& s : kStores) cells_[static_cast<size_t>(s.store)].assign(s.size, 0);

@@ -3,13 +3,14 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace anynet_sim::detail {
 
 enum class Store : uint8_t {
-  kCio,  // IR, LR (1000-1063), G (0x0A00-0x0AFF), A/AR (0x0B00-0x0CFF)
+  kCio,     // IR, LR (1000-1063), G (0x0A00-0x0AFF), A/AR (0x0B00-0x0CFF)
   kTcPv,    // timers 0x0000-0x07FF, counters 0x0800-0x0FFF
   kTcFlag,  // completion flags, same numbering
   kDm,
@@ -106,7 +107,9 @@ inline constexpr AreaView kCmodeAreas[] = {
 
 const AreaView* FindFinsArea(uint8_t code);
 const AreaView* FindCmodeArea(uint8_t readCode);
-inline bool IsByteWide(Store s) { return kStores[static_cast<size_t>(s)].byteWide; }
+inline bool IsByteWide(Store s) {
+  return kStores[static_cast<size_t>(s)].byteWide;
+}
 
 class Memory {
  public:

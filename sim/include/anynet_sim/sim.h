@@ -56,23 +56,23 @@ struct GatewayConfig {
   uint16_t port = 1023;               // 0 = any free port
   // Text after the header of the network-type answer; nullopt = header only.
   std::optional<std::string> networkText = "SYSMAC SLK";
-  std::vector<ControllerConfig> controllers;
+  std::vector<ControllerConfig> controllers = {};
 };
 
 enum class FaultKind : uint8_t {
-  kNoAnswer,           // swallow the request; it is not executed
-  kDelay,              // answer after delayMs
-  kClose,              // close the connection instead of answering; not executed
-  kPieces,             // send the answer pieceSize bytes at a time, pauseMs apart
-  kGatewayError,       // header-only answer with NSB = nsb; not executed
-  kWrongNode,          // answer header names node `node`
-  kFinsEndCode,        // FINS answer with end code finsMain/finsSub (+relay bytes when bit 7)
-  kCmodeEndCode,       // C-mode answer with end code cEndCode; not executed
-  kWrongEcho,          // FINS: echo 16-bit `echo`; C-mode: echo its low byte
-  kTruncate,           // send only the first `length` bytes of the answer frame
-  kGarbage,            // send `length` pseudo-random bytes instead of the answer
-  kRefuseConnection,   // gateway only: accept a new connection and close it at once
-  kStopListening,      // gateway only: close the listening socket (connects are refused)
+  kNoAnswer,          // swallow the request; it is not executed
+  kDelay,             // answer after delayMs
+  kClose,             // close the connection instead of answering; not executed
+  kPieces,            // send the answer pieceSize bytes at a time, pauseMs apart
+  kGatewayError,      // header-only answer with NSB = nsb; not executed
+  kWrongNode,         // answer header names node `node`
+  kFinsEndCode,       // FINS answer with end code finsMain/finsSub (+relay bytes when bit 7)
+  kCmodeEndCode,      // C-mode answer with end code cEndCode; not executed
+  kWrongEcho,         // FINS: echo 16-bit `echo`; C-mode: echo its low byte
+  kTruncate,          // send only the first `length` bytes of the answer frame
+  kGarbage,           // send `length` pseudo-random bytes instead of the answer
+  kRefuseConnection,  // gateway only: accept a new connection and close it at once
+  kStopListening,     // gateway only: close the listening socket (connects are refused)
 };
 
 // Filter value that selects the network-type query instead of a FINS or C-mode command.
@@ -86,12 +86,12 @@ struct Fault {
   // nullopt: every FINS and C-mode frame (never the network-type query).
   // 0x0000-0x00FF: the C-mode command byte; 0x0100-0xFFFE: the FINS command code;
   // kNetworkQuery: only the network-type query.
-  std::optional<uint16_t> command;
-  uint32_t delayMs = 0;   // kDelay: answer delay; kStopListening: duration, 0 = until cleared
-  uint32_t pieceSize = 1; // kPieces
-  uint32_t pauseMs = 50;  // kPieces
-  uint8_t nsb = 0x01;     // kGatewayError
-  uint8_t node = 0;       // kWrongNode
+  std::optional<uint16_t> command = std::nullopt;
+  uint32_t delayMs = 0;     // kDelay: answer delay; kStopListening: duration, 0 = until cleared
+  uint32_t pieceSize = 1;   // kPieces
+  uint32_t pauseMs = 50;    // kPieces
+  uint8_t nsb = 0x01;       // kGatewayError
+  uint8_t node = 0;         // kWrongNode
   uint8_t finsMain = 0x01;  // kFinsEndCode
   uint8_t finsSub = 0x01;
   uint8_t relay1 = 0;  // sent after the end code when finsMain has bit 7 set
