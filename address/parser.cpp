@@ -140,7 +140,8 @@ int32_t ParseGateAddress(const platform::Platform& p, DriverRequest* request) {
   info.node = static_cast<int32_t>(node);
 
   if (command) {
-    return single ? ParseSingleCommand(p, block, *record, info) : ParseBlockCommand(p, *record, info);
+    return single ? ParseSingleCommand(p, block, *record, info)
+                  : ParseBlockCommand(p, *record, info);
   }
 
   const bool hasBit = length >= static_cast<size_t>(kBitGateLength);

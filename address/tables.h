@@ -31,21 +31,21 @@ inline constexpr int kLastTestedCommand = 6;
 
 // Characters allowed at positions 1 to 14; a position's terminator passes.
 inline constexpr std::array<const char*, 15> kAllowedChars = {
-    "",                            // 0 station key: not tested here
-    "CF",                          // 1 series
-    "0123456789",                  // 2 network
-    "0123456789",                  // 3
-    "0123456789",                  // 4
-    "0123456789",                  // 5 node
-    "0123456789",                  // 6
-    "0123456789",                  // 7
-    "IGALHatTcCDE01234567xsSB!",   // 8 memory type or command mark
-    "0123456789",                  // 9 word address
-    "0123456789",                  // 10
-    "0123456789",                  // 11
-    "0123456789",                  // 12
-    "0123456789",                  // 13
-    "01",                          // 14 bit number, tens
+    "",                           // 0 station key: not tested here
+    "CF",                         // 1 series
+    "0123456789",                 // 2 network
+    "0123456789",                 // 3
+    "0123456789",                 // 4
+    "0123456789",                 // 5 node
+    "0123456789",                 // 6
+    "0123456789",                 // 7
+    "IGALHatTcCDE01234567xsSB!",  // 8 memory type or command mark
+    "0123456789",                 // 9 word address
+    "0123456789",                 // 10
+    "0123456789",                 // 11
+    "0123456789",                 // 12
+    "0123456789",                 // 13
+    "01",                         // 14 bit number, tens
 };
 
 struct MemoryType {

@@ -41,18 +41,22 @@ struct Plant {
     DriverRequest end{block.get(), BRELK_END_KEL, 0, {}, nullptr};
     Dispatch(p, &end);
   }
-  AddressInfo Parse(const char* gate, int32_t gateType = 0, int32_t count = 1, bool blockGate = false) {
+  AddressInfo Parse(const char* gate, int32_t gateType = 0, int32_t count = 1,
+                    bool blockGate = false) {
     ParseRecord record{};
     record.text = gate;
     record.gateType = gateType;
     record.count = count;
-    DriverRequest request{block.get(), blockGate ? BRELK_BLOCK_ADDRESS_PARSER : BRELK_SINGLE_ADDRESS_PARSER,
-                          0, {}, &record};
+    DriverRequest request{block.get(),
+                          blockGate ? BRELK_BLOCK_ADDRESS_PARSER : BRELK_SINGLE_ADDRESS_PARSER,
+                          0,
+                          {},
+                          &record};
     Dispatch(p, &request);
     return record.info;
   }
-  int32_t Run(int32_t code, const char* gate, const AddressInfo& info, void* data, int32_t gateType = 0,
-              int32_t count = 1) {
+  int32_t Run(int32_t code, const char* gate, const AddressInfo& info, void* data,
+              int32_t gateType = 0, int32_t count = 1) {
     IoRecord io{};
     io.text = gate;
     io.info = info;
@@ -99,7 +103,8 @@ void BM_RawExchange(benchmark::State& state) {
     state.SkipWithError("connect");
     return;
   }
-  const uint8_t request[] = {0, 0, 1, 5, 0, 0, 20, 0, 8, 0, 0x01, 0x01, 0x82, 0x00, 0x64, 0x00, 0x00, 0x01};
+  const uint8_t request[] = {0, 0,    1,    5,    0,    0,    20,   0,    8,
+                             0, 0x01, 0x01, 0x82, 0x00, 0x64, 0x00, 0x00, 0x01};
   uint8_t answer[64];
   for (auto _ : state) {
     send(s, request, sizeof request, MSG_NOSIGNAL);

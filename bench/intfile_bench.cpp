@@ -16,7 +16,8 @@ void BM_LoadFullIntFile(benchmark::State& state) {
     const char key = static_cast<char>(i < 10 ? '0' + i : 'A' + i - 10);
     file += std::string(1, key) + " = 127.0.1." + std::to_string(i + 1) + "\n";
   }
-  for (int i = 0; i < 50; ++i) file += "1F0010" + std::to_string(10 + i) + "!PLC_TIME=" + std::to_string(i) + "\n";
+  for (int i = 0; i < 50; ++i)
+    file += "1F0010" + std::to_string(10 + i) + "!PLC_TIME=" + std::to_string(i) + "\n";
   testing::WriteFile("BRELK.INT", file);
   const platform::Platform p = testing::Fake();
   testing::Block block;

@@ -22,10 +22,18 @@ constexpr uint8_t kCReadStatus = 0x10;
 constexpr uint8_t kFinsMemoryRead[] = {0x01, 0x01};
 constexpr size_t kClockTextSize = 18;  // 17 characters and the NUL
 
-uint16_t CommandCode(const IoRecord& io) { return static_cast<uint16_t>(io.info.areaWord & 0x7fff); }
-uint8_t AreaCode(const IoRecord& io) { return static_cast<uint8_t>(io.info.areaWord); }
-bool IsSingle(const DriverRequest& request) { return request.code == BRELK_SINGLE_READ; }
-bool IsCommandGate(const IoRecord& io) { return io.text[address::kPosType] == address::kCommandMark; }
+uint16_t CommandCode(const IoRecord& io) {
+  return static_cast<uint16_t>(io.info.areaWord & 0x7fff);
+}
+uint8_t AreaCode(const IoRecord& io) {
+  return static_cast<uint8_t>(io.info.areaWord);
+}
+bool IsSingle(const DriverRequest& request) {
+  return request.code == BRELK_SINGLE_READ;
+}
+bool IsCommandGate(const IoRecord& io) {
+  return io.text[address::kPosType] == address::kCommandMark;
+}
 
 // Controller elements a read asks for; a single gate reads one element.
 int32_t ElementCount(const DriverRequest& request, const IoRecord& io) {
@@ -35,7 +43,8 @@ int32_t ElementCount(const DriverRequest& request, const IoRecord& io) {
 
 // A block whose answer would not fit the receive area, or a clock text that
 // would not fit the host's buffer, is refused before anything is sent.
-bool FitsReceiveArea(const platform::Platform& p, const DriverRequest& request, const IoRecord& io) {
+bool FitsReceiveArea(const platform::Platform& p, const DriverRequest& request,
+                     const IoRecord& io) {
   if (IsCommandGate(io)) {
     if (CommandCode(io) == kCmdPlcTime && io.count < static_cast<int32_t>(kClockTextSize)) {
       p.log(kLogLevel, "BRELK> Text buffer of gate %s is too short for the clock: %d bytes",
@@ -46,9 +55,11 @@ bool FitsReceiveArea(const platform::Platform& p, const DriverRequest& request, 
   }
   const size_t dataOffset = io.text[1] == 'F' ? kFinsDataOffset : kCDataOffset;
   const int32_t elements = ElementCount(request, io);
-  const size_t room = (kMaxResponseSize - header::kSize - dataOffset) / (io.info.width == 8 ? 1 : 2);
+  const size_t room =
+      (kMaxResponseSize - header::kSize - dataOffset) / (io.info.width == 8 ? 1 : 2);
   if (elements < 0 || static_cast<size_t>(elements) > room) {
-    p.log(kLogLevel, "BRELK> Block size %d of gate %s is too large for one read", io.count, io.text);
+    p.log(kLogLevel, "BRELK> Block size %d of gate %s is too large for one read", io.count,
+          io.text);
     return false;
   }
   return true;
@@ -93,7 +104,8 @@ void BuildReadBody(const DriverRequest& request, const IoRecord& io, AnyNetFrame
 int32_t EnterRead(const platform::Platform& p, DriverRequest* request, uint16_t allowedCommand,
                   const char* refusal) {
   const auto* io = static_cast<const IoRecord*>(request->payload);
-  if (io == nullptr || io->text == nullptr || request->privateBlock == nullptr) return BRELK_REFUSED;
+  if (io == nullptr || io->text == nullptr || request->privateBlock == nullptr)
+    return BRELK_REFUSED;
   if (std::strlen(io->text) <= address::kPosType) return BRELK_REFUSED;
   if (IsCommandGate(*io) && CommandCode(*io) != allowedCommand) {
     p.log(kLogLevel, refusal, io->text);
@@ -107,11 +119,18 @@ int32_t EnterRead(const platform::Platform& p, DriverRequest* request, uint16_t 
 uint16_t FinsWordAddress(int32_t address, char letter) {
   int32_t offset = 0;
   switch (letter) {
-    case 'A': offset = 0x0B00; break;
-    case 'G': offset = 0x0A00; break;
+    case 'A':
+      offset = 0x0B00;
+      break;
+    case 'G':
+      offset = 0x0A00;
+      break;
     case 'C':
-    case 'c': offset = 0x0800; break;
-    default: break;
+    case 'c':
+      offset = 0x0800;
+      break;
+    default:
+      break;
   }
   return static_cast<uint16_t>(address + offset);
 }
@@ -147,8 +166,8 @@ int32_t PlcRead(const platform::Platform& p, DriverRequest* request) {
   return DecodeReadData(p, request, frame.bytes + offset, available);
 }
 
-int32_t DecodeReadData(const platform::Platform& p, DriverRequest* request,
-                       const uint8_t* d, size_t available) {
+int32_t DecodeReadData(const platform::Platform& p, DriverRequest* request, const uint8_t* d,
+                       size_t available) {
   const auto& io = *static_cast<const IoRecord*>(request->payload);
   auto* out = static_cast<uint8_t*>(io.data);
   const bool fins = io.text[1] == 'F';
@@ -207,7 +226,7 @@ int32_t DecodeReadData(const platform::Platform& p, DriverRequest* request,
         Put16le(out, 0);
         const int32_t bit = io.info.bitNumber;
         const bool bitGate = io.gateType == BRELK_GATE_BIT;
-        Put16le(out + 2, !bitGate ? value
+        Put16le(out + 2, !bitGate               ? value
                          : bit >= 0 && bit < 16 ? static_cast<uint16_t>((value >> bit) & 1)
                                                 : 0);
         return BRELK_OK;

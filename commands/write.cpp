@@ -20,11 +20,19 @@ constexpr size_t kConversionSize = 2048;
 constexpr size_t kFinsWriteHead = 8;  // 01 02 area address bit count
 constexpr size_t kCWriteHead = 3;     // code address
 
-bool IsSingleWrite(const DriverRequest& request) { return request.code == BRELK_SINGLE_WRITE; }
-bool IsCommandGate(const IoRecord& io) { return io.text[kPosType] == kCommandMark; }
-uint16_t CommandCode(const IoRecord& io) { return static_cast<uint16_t>(io.info.areaWord & 0x7fff); }
+bool IsSingleWrite(const DriverRequest& request) {
+  return request.code == BRELK_SINGLE_WRITE;
+}
+bool IsCommandGate(const IoRecord& io) {
+  return io.text[kPosType] == kCommandMark;
+}
+uint16_t CommandCode(const IoRecord& io) {
+  return static_cast<uint16_t>(io.info.areaWord & 0x7fff);
+}
 
-int32_t ElementBytes(const IoRecord& io) { return io.info.width / 8; }
+int32_t ElementBytes(const IoRecord& io) {
+  return io.info.width / 8;
+}
 
 // Elements a write carries: a single gate writes exactly one.
 int32_t Elements(const DriverRequest& request, const IoRecord& io) {
@@ -163,9 +171,9 @@ bool EncodeClock(const platform::Platform& p, uint8_t* destination, char series)
     value %= 100;
     return static_cast<uint8_t>((value / 10) << 4 | value % 10);
   };
-  const uint8_t year = bcd(now.tm_year + 1900), month = bcd(now.tm_mon + 1),
-                day = bcd(now.tm_mday), hour = bcd(now.tm_hour), minute = bcd(now.tm_min),
-                second = bcd(now.tm_sec), weekday = bcd(now.tm_wday);
+  const uint8_t year = bcd(now.tm_year + 1900), month = bcd(now.tm_mon + 1), day = bcd(now.tm_mday),
+                hour = bcd(now.tm_hour), minute = bcd(now.tm_min), second = bcd(now.tm_sec),
+                weekday = bcd(now.tm_wday);
   const uint8_t fins[kClockBytes] = {year, month, day, hour, minute, second, weekday};
   const uint8_t cmode[kClockBytes] = {minute, second, day, hour, year, month, weekday};
   std::memcpy(destination, series == 'F' ? fins : cmode, kClockBytes);

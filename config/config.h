@@ -9,8 +9,8 @@
 
 namespace brelk {
 
-inline constexpr int kLogLevel = 32;         // every message but one
-inline constexpr int kLogLevelVersion = 8;   // the version line of ColdStart
+inline constexpr int kLogLevel = 32;        // every message but one
+inline constexpr int kLogLevelVersion = 8;  // the version line of ColdStart
 inline constexpr int32_t kDefaultClockArWord = 18;
 inline constexpr int16_t kNetworkUnknown = -1;
 inline constexpr size_t kIntNameSize = 16;   // at most 15 characters

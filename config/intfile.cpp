@@ -102,7 +102,8 @@ bool TakeClockLine(const platform::Platform& p, DriverPrivate& block, const char
     return true;
   }
   if (counters.clocksUsed >= BRELK_CLOCK_COUNT) {
-    p.log(kLogLevel, "Too many clock locations on Line:%d. Check your INT file!", counters.linesRead);
+    p.log(kLogLevel, "Too many clock locations on Line:%d. Check your INT file!",
+          counters.linesRead);
     return true;
   }
   ClockLocation& clock = block.clocks[counters.clocksUsed];

@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   DriverRequest request{block.get(), BRELK_COLD_START, 0, {}, nullptr};
   brelk::LoadIntFile(p, &request);
   for (const ClockLocation& clock : block.block.clocks) {
-    if (std::string(clock.gateName, sizeof clock.gateName).find('\0') == std::string::npos) __builtin_trap();
+    if (std::string(clock.gateName, sizeof clock.gateName).find('\0') == std::string::npos)
+      __builtin_trap();
   }
   brelk::ReleaseNodes(p, block.block);
   brelk::testing::State().log.clear();

@@ -11,7 +11,8 @@
 
 std::vector<std::string> FuzzSeeds() {
   return {std::string("\x06\x01") + "1F001005D0010015", std::string("\x00\x01") + "1C001005D00100",
-          std::string("\x07\x20") + "1F001005!PLC_TIME", std::string("\x00\x04") + "1C001005!PLC_STATUS",
+          std::string("\x07\x20") + "1F001005!PLC_TIME",
+          std::string("\x00\x04") + "1C001005!PLC_STATUS",
           std::string("\x03\x01") + "AF999005t00000"};
 }
 

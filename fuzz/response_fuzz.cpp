@@ -8,9 +8,12 @@
 #include "tests/support/fake_platform.h"
 
 std::vector<std::string> FuzzSeeds() {
-  return {std::string("\x00\x00\x00\x00\x01\x05\x00\x00\x0a\x00\x08\x00\x01\x01\x00\x00\x12\x34", 18),
-          std::string("\x01\x00\x00\x01\x05\x00\x00\x0a\x00\x06\x00\x0a\x00\x12\x34\x56\x78", 17),
-          std::string("\x02\x00\x00\x01\x05\x00\x00\x0a\x00\x0b\x00\x07\x01\x00\x00\x24\x03\x15\x10\x30\x45\x05", 22)};
+  return {
+      std::string("\x00\x00\x00\x00\x01\x05\x00\x00\x0a\x00\x08\x00\x01\x01\x00\x00\x12\x34", 18),
+      std::string("\x01\x00\x00\x01\x05\x00\x00\x0a\x00\x06\x00\x0a\x00\x12\x34\x56\x78", 17),
+      std::string("\x02\x00\x00\x01\x05\x00\x00\x0a\x00\x0b\x00\x07\x01\x00\x00\x24\x03\x15\x10\x30"
+                  "\x45\x05",
+                  22)};
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -43,10 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memset(frame.bytes, 0, sizeof frame.bytes);
   if (!answer.empty()) std::memcpy(frame.bytes, answer.data(), answer.size());
   const char series = gate.text[1];
-  if (brelk::ChkResponse(p, frame, received, gate.text, series, series == 'F' ? 0x0101 : 0x0A, 5) == 0) {
+  if (brelk::ChkResponse(p, frame, received, gate.text, series, series == 'F' ? 0x0101 : 0x0A, 5) ==
+      0) {
     const size_t offset = brelk::header::kSize + (series == 'F' ? 4 : 2);
     const size_t available = received > offset ? received - offset : 0;
-    std::vector<uint8_t> host(static_cast<size_t>(gate.count) * 4 < 4 ? 4 : static_cast<size_t>(gate.count) * 4);
+    std::vector<uint8_t> host(
+        static_cast<size_t>(gate.count) * 4 < 4 ? 4 : static_cast<size_t>(gate.count) * 4);
     IoRecord io{};
     io.text = gate.text;
     io.info = gate.info;

@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) != "--rounds") {
     for (int i = 1; i < argc; ++i) {
       std::ifstream in(argv[i], std::ios::binary);
-      const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::string bytes((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
       LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     }
     return 0;

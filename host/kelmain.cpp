@@ -13,15 +13,17 @@ namespace brelk {
 #endif
 
 // Box drawn in code page 437: 0xDA 0xC4 0xBF / 0xB3 / 0xC0 0xC4 0xD9.
-#define BRELK_RULE                                                                      \
+#define BRELK_RULE                                                                       \
   "\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4" \
   "\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4" \
   "\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4"
 
 const char kBanner[] =
     "\r\n"
-    "\xDA" BRELK_RULE "\xBF        \r\n"
-    "\xB3  BRELK:  Omron AnyNet TCP/IP driver   " BRELK_BITS_TEXT " \xB3        \r\n"
+    "\xDA" BRELK_RULE
+    "\xBF        \r\n"
+    "\xB3  BRELK:  Omron AnyNet TCP/IP driver   " BRELK_BITS_TEXT
+    " \xB3        \r\n"
     "\xC0" BRELK_RULE "\xD9        \r\n";
 static_assert(sizeof kBanner == 204, "banner is 203 characters and a NUL");
 
@@ -73,6 +75,8 @@ int32_t GetKelInfo(const platform::Platform&, DriverRequest* request) {
   return BRELK_OK;
 }
 
-int32_t WarmStart(const platform::Platform&, DriverRequest*) { return BRELK_OK; }
+int32_t WarmStart(const platform::Platform&, DriverRequest*) {
+  return BRELK_OK;
+}
 
 }  // namespace brelk

@@ -54,8 +54,8 @@ struct Platform {
   long (*recv)(int socket, void* data, size_t size);        // bytes, 0 closed, -1
   int (*shutdown)(int socket);                              // both directions
   int (*close)(int socket);
-  int (*lastError)();                 // error code of the last failed call
-  int (*pendingError)(int socket);    // outcome of a non-blocking connect: 0 connected
+  int (*lastError)();               // error code of the last failed call
+  int (*pendingError)(int socket);  // outcome of a non-blocking connect: 0 connected
   SocketCondition (*classify)(int errorCode);
 };
 

@@ -40,10 +40,13 @@ bool LookupHost(const char* name, uint32_t* address) {
 bool AddressToText(uint32_t address, char* out, size_t outSize) {
   in_addr in{};
   in.s_addr = address;
-  return outSize <= INT_MAX && inet_ntop(AF_INET, &in, out, static_cast<socklen_t>(outSize)) != nullptr;
+  return outSize <= INT_MAX &&
+         inet_ntop(AF_INET, &in, out, static_cast<socklen_t>(outSize)) != nullptr;
 }
 
-std::FILE* OpenText(const char* name) { return std::fopen(name, "r"); }
+std::FILE* OpenText(const char* name) {
+  return std::fopen(name, "r");
+}
 
 bool LocalTime(std::tm* out) {
   const std::time_t now = std::time(nullptr);
@@ -120,9 +123,15 @@ long Recv(int socket, void* data, size_t size) {
   return static_cast<long>(n);
 }
 
-int Shutdown(int socket) { return ::shutdown(socket, SHUT_RDWR); }
-int Close(int socket) { return ::close(socket); }
-int LastError() { return errno; }
+int Shutdown(int socket) {
+  return ::shutdown(socket, SHUT_RDWR);
+}
+int Close(int socket) {
+  return ::close(socket);
+}
+int LastError() {
+  return errno;
+}
 
 int PendingError(int socket) {
   int code = 0;
@@ -166,6 +175,8 @@ constexpr Platform kSystem{
 
 }  // namespace
 
-const Platform& System() { return kSystem; }
+const Platform& System() {
+  return kSystem;
+}
 
 }  // namespace brelk::platform

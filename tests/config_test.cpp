@@ -30,8 +30,8 @@ class ConfigTest : public ::testing::Test {
 };
 
 TEST(KeyToIndexTest, MapsDigitsAndCapitalsOnly) {
-  const std::pair<char, int> cases[] = {{'0', 0},  {'9', 9},   {'A', 10}, {'Z', 35}, {'a', -1},
-                                        {'z', -1}, {' ', -1},  {'/', -1}, {':', -1}, {'@', -1},
+  const std::pair<char, int> cases[] = {{'0', 0},  {'9', 9},   {'A', 10},   {'Z', 35}, {'a', -1},
+                                        {'z', -1}, {' ', -1},  {'/', -1},   {':', -1}, {'@', -1},
                                         {'[', -1}, {'\0', -1}, {'\xC4', -1}};
   for (const auto& [key, index] : cases) EXPECT_EQ(KeyToIndex(key), index) << int(key);
 }
@@ -65,37 +65,68 @@ TEST_F(ConfigTest, LinesAreJudgedAsTheLoaderDoes) {
   const std::string name31(31, 'g');
   const LoadCase cases[] = {
       {"empty file", "", {Summary(0, 0)}, {}, {}},
-      {"blank line", "\n", {"Line:1 has an illegal format. Check your INT file!", Summary(0, 1)}, {}, {}},
-      {"blank before key", " A = gw1\n",
-       {"Line:1 has an illegal format. Check your INT file!", Summary(0, 1)}, {}, {}},
-      {"lower-case key", "a = 127.0.0.1\n", {"Illegal Key:a found on Line:1!", Summary(0, 1)}, {}, {}},
-      {"extra words and CRLF", "A = 127.0.0.9 spare\r\nB=127.0.0.10\r\n",
+      {"blank line",
+       "\n",
+       {"Line:1 has an illegal format. Check your INT file!", Summary(0, 1)},
+       {},
+       {}},
+      {"blank before key",
+       " A = gw1\n",
+       {"Line:1 has an illegal format. Check your INT file!", Summary(0, 1)},
+       {},
+       {}},
+      {"lower-case key",
+       "a = 127.0.0.1\n",
+       {"Illegal Key:a found on Line:1!", Summary(0, 1)},
+       {},
+       {}},
+      {"extra words and CRLF",
+       "A = 127.0.0.9 spare\r\nB=127.0.0.10\r\n",
        {"Host 127.0.0.9 found in HOSTS on Line:1.", "Host 127.0.0.10 found in HOSTS on Line:2.",
         Summary(2, 2)},
-       {{10, "127.0.0.9", "127.0.0.9"}, {11, "127.0.0.10", "127.0.0.10"}}, {}},
-      {"unknown host", "C = no-such-host.invalid\n",
-       {"Host no-such-host.invalid not found on Line:1. Check your HOSTS file !", Summary(0, 1)}, {}, {}},
-      {"later line for a key wins, both count", "B = 127.0.0.1\nB = 127.0.0.2\n",
+       {{10, "127.0.0.9", "127.0.0.9"}, {11, "127.0.0.10", "127.0.0.10"}},
+       {}},
+      {"unknown host",
+       "C = no-such-host.invalid\n",
+       {"Host no-such-host.invalid not found on Line:1. Check your HOSTS file !", Summary(0, 1)},
+       {},
+       {}},
+      {"later line for a key wins, both count",
+       "B = 127.0.0.1\nB = 127.0.0.2\n",
        {"Host 127.0.0.1 found in HOSTS on Line:1.", "Host 127.0.0.2 found in HOSTS on Line:2.",
         Summary(2, 2)},
-       {{11, "127.0.0.2", "127.0.0.2"}}, {}},
+       {{11, "127.0.0.2", "127.0.0.2"}},
+       {}},
       {"clock lines are logged, not counted",
        "1F001005!PLC_TIME=100\r\n1C001005!PLC_TIME = -7 x\n=5\n",
-       {"Gate: 1F001005!PLC_TIME, Clock location AR 100", "Gate: 1C001005!PLC_TIME , Clock location AR -7",
-        "Gate: , Clock location AR 5", Summary(0, 3)},
-       {}, {{"1F001005!PLC_TIME", 100}, {"1C001005!PLC_TIME ", -7}, {"", 5}}},
-      {"a one-character name is a node line", "X = 18\n",
-       {"Host 18 found in HOSTS on Line:1.", Summary(1, 1)}, {{33, "18", "0.0.0.18"}}, {}},
-      {"equals without a number", "name=abc\nA =\n",
+       {"Gate: 1F001005!PLC_TIME, Clock location AR 100",
+        "Gate: 1C001005!PLC_TIME , Clock location AR -7", "Gate: , Clock location AR 5",
+        Summary(0, 3)},
+       {},
+       {{"1F001005!PLC_TIME", 100}, {"1C001005!PLC_TIME ", -7}, {"", 5}}},
+      {"a one-character name is a node line",
+       "X = 18\n",
+       {"Host 18 found in HOSTS on Line:1.", Summary(1, 1)},
+       {{33, "18", "0.0.0.18"}},
+       {}},
+      {"equals without a number",
+       "name=abc\nA =\n",
        {"Line:1 has an illegal format. Check your INT file!",
-        "Line:2 has an illegal format. Check your INT file!", Summary(0, 2)}, {}, {}},
+        "Line:2 has an illegal format. Check your INT file!", Summary(0, 2)},
+       {},
+       {}},
       {"host name of 49 fits, 50 is refused",
        "D = " + host49 + "\nE = " + longHost + "\n",
        {"Host " + host49 + " not found on Line:1. Check your HOSTS file !",
-        "Host name on Line:2 is too long. Check your INT file!", Summary(0, 2)}, {}, {}},
-      {"gate name of 31 fits, 32 is refused", name31 + "=1\n" + longName + "=2\n",
+        "Host name on Line:2 is too long. Check your INT file!", Summary(0, 2)},
+       {},
+       {}},
+      {"gate name of 31 fits, 32 is refused",
+       name31 + "=1\n" + longName + "=2\n",
        {"Gate: " + name31 + ", Clock location AR 1",
-        "Gate name on Line:2 is too long. Check your INT file!", Summary(0, 2)}, {}, {{name31.c_str(), 1}}},
+        "Gate name on Line:2 is too long. Check your INT file!", Summary(0, 2)},
+       {},
+       {{name31.c_str(), 1}}},
   };
   for (const LoadCase& c : cases) {
     SCOPED_TRACE(c.title);
@@ -215,10 +246,9 @@ TEST_F(ConfigTest, FileNamesAreTriedInOrder) {
 TEST_F(ConfigTest, NumberTooLongForTheNameFallsBackToTheBaseName) {
   testing::WriteFile("BRELK.INT", "");
   ASSERT_EQ(Load(1234567), 0);  // BRELK1234567.INT has 16 characters
-  EXPECT_EQ(LogTexts(), (std::vector<std::string>{
-                            "Int File name for number 1234567 is too long!",
-                            "Int File name for number 1234567 is too long!",
-                            "BRELK.INT Int File Found.", Summary(0, 0)}));
+  EXPECT_EQ(LogTexts(), (std::vector<std::string>{"Int File name for number 1234567 is too long!",
+                                                  "Int File name for number 1234567 is too long!",
+                                                  "BRELK.INT Int File Found.", Summary(0, 0)}));
   testing::Reset();
   testing::WriteFile("BRELK123456.INT", "");
   ASSERT_EQ(Load(123456), 0);  // 15 characters fit

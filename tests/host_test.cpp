@@ -37,7 +37,9 @@ TEST_F(HostTest, CodesWithoutHandlerAnswer2AndTouchNothing) {
   EXPECT_TRUE(State().log.empty());
 }
 
-TEST_F(HostTest, NullRequestAnswers2) { EXPECT_EQ(Dispatch(p, nullptr), 2); }
+TEST_F(HostTest, NullRequestAnswers2) {
+  EXPECT_EQ(Dispatch(p, nullptr), 2);
+}
 
 TEST_F(HostTest, GetKelInfoWritesItsFieldsOnly) {
   unsigned char raw[sizeof(DriverInfo)];
@@ -135,9 +137,11 @@ TEST_F(HostTest, MissingIntFileLogsInOrderAndAnswers1) {
   EXPECT_EQ(State().log[0].level, 8);
   EXPECT_EQ(State().log[0].text.rfind(VersionLine(), 0), 0u) << State().log[0].text;
   EXPECT_EQ(State().log[0].text.size(), VersionLine().size() + 8);  // hh:mm:ss
-  EXPECT_EQ(State().log[1], (testing::LogLine{32, "Int File not found!. Check again your INT file name!"}));
-  EXPECT_EQ(State().log[2],
-            (testing::LogLine{32, "Timeout used for the TCP/IP Sockect is: 2 Sec and 500000 Micro's"}));
+  EXPECT_EQ(State().log[1],
+            (testing::LogLine{32, "Int File not found!. Check again your INT file name!"}));
+  EXPECT_EQ(
+      State().log[2],
+      (testing::LogLine{32, "Timeout used for the TCP/IP Sockect is: 2 Sec and 500000 Micro's"}));
   EXPECT_EQ(block.block.timeoutSec, 2);
 }
 
@@ -184,7 +188,8 @@ TEST_F(HostTest, EndKelClosesOpenSocketsInIndexOrder) {
   block.block.nodes[0].socket = 70;
   State().log.clear();
   EXPECT_EQ(Dispatch(p, &end), 0);
-  EXPECT_EQ(LogTexts(), (std::vector<std::string>{"Closing TCP/IP socket.", "Closing TCP/IP socket."}));
+  EXPECT_EQ(LogTexts(),
+            (std::vector<std::string>{"Closing TCP/IP socket.", "Closing TCP/IP socket."}));
   EXPECT_EQ(State().closes, (std::vector<int>{70, 71}));
   EXPECT_EQ(State().shutdowns, (std::vector<int>{70, 71}));
   for (const NodeEntry& node : block.block.nodes) {

@@ -35,9 +35,7 @@ class MarvekTest : public ::testing::Test {
 
 TEST_F(MarvekTest, EachMessageIsOneLineAppendedToTheLogFile) {
   setenv("MARVEK_LOG", path.c_str(), 1);
-  {
-    std::ofstream(path) << "earlier\n";
-  }
+  { std::ofstream(path) << "earlier\n"; }
   const std::string longText(3000, 'x');
   err(32, "Host %s found in HOSTS on Line:%d.", "gw1", 3);
   err(8, "BRELK> version compiled on %s at time %s", "Dec 11 2026", "10:00:00");
@@ -45,13 +43,15 @@ TEST_F(MarvekTest, EachMessageIsOneLineAppendedToTheLogFile) {
   err(32, "%c %x", 'A', 0x1f);
   err(32, "%s", "");
   err(32, "%s", longText.c_str());
-  EXPECT_EQ(ReadAll(path), "earlier\n"
-                           "32 Host gw1 found in HOSTS on Line:3.\n"
-                           "8 BRELK> version compiled on Dec 11 2026 at time 10:00:00\n"
-                           "32 Could not find a useable WinSock DLL, rc=5\n"
-                           "32 A 1f\n"
-                           "32 \n"
-                           "32 " + longText + "\n");
+  EXPECT_EQ(ReadAll(path),
+            "earlier\n"
+            "32 Host gw1 found in HOSTS on Line:3.\n"
+            "8 BRELK> version compiled on Dec 11 2026 at time 10:00:00\n"
+            "32 Could not find a useable WinSock DLL, rc=5\n"
+            "32 A 1f\n"
+            "32 \n"
+            "32 " +
+                longText + "\n");
 }
 
 TEST_F(MarvekTest, WithoutTheVariableLinesGoToStandardError) {
@@ -65,8 +65,9 @@ TEST_F(MarvekTest, WithoutTheVariableLinesGoToStandardError) {
   dup2(saved, 2);
   close(saved);
   std::fclose(capture);
-  EXPECT_EQ(ReadAll(path), "32 Closing TCP/IP socket.\n"
-                           "32 Line:4 has an illegal format. Check your INT file!\n");
+  EXPECT_EQ(ReadAll(path),
+            "32 Closing TCP/IP socket.\n"
+            "32 Line:4 has an illegal format. Check your INT file!\n");
 }
 
 }  // namespace

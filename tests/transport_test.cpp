@@ -77,7 +77,8 @@ TEST_F(TransportTest, NetworkTypeComesFromTheAnswerText) {
   std::string file;
   for (int i = 0; i < 5; ++i) {
     AddGateway("127.0.6." + std::to_string(10 + i), {{}}, cases[i].text);
-    file += std::string(1, static_cast<char>('A' + i)) + " = 127.0.6." + std::to_string(10 + i) + "\n";
+    file +=
+        std::string(1, static_cast<char>('A' + i)) + " = 127.0.6." + std::to_string(10 + i) + "\n";
   }
   Start(file);
   for (int i = 0; i < 5; ++i) {
@@ -175,8 +176,8 @@ TEST_F(TransportTest, GatewayThatNeverAcceptsFailsAfterThreeTimeouts) {
   const double took = Since(start);
   EXPECT_GE(took, 0.55);
   EXPECT_LT(took, 2.0);
-  EXPECT_EQ(LogTexts(),
-            Join(Join({"Socket created sucessfully"}, kThreeRetries), {"Socket was not connected!"}));
+  EXPECT_EQ(LogTexts(), Join(Join({"Socket created sucessfully"}, kThreeRetries),
+                             {"Socket was not connected!"}));
   EXPECT_EQ(Node('1').failed, 1);
   EXPECT_NE(Node('1').socket, 0);
 }
@@ -243,16 +244,26 @@ TEST_F(TransportTest, RejectedAnswerKeepsTheConnection) {
     Lines messages;
   };
   const Case cases[] = {
-      {"1F001005D00002", {.kind = FaultKind::kGatewayError, .nsb = 0x05}, 2,
+      {"1F001005D00002",
+       {.kind = FaultKind::kGatewayError, .nsb = 0x05},
+       2,
        {"BRELK> Error (1F001005D00002) from Omron NSB: Error code = 0x5"}},
-      {"1F001005D00002", {.kind = FaultKind::kWrongNode, .node = 3}, 1,
+      {"1F001005D00002",
+       {.kind = FaultKind::kWrongNode, .node = 3},
+       1,
        {"BRELK> Error: Command was sent to node 5, reponse came from 3"}},
       {"1F001005D00002",
-       {.kind = FaultKind::kFinsEndCode, .finsMain = 0x81, .finsSub = 0x02, .relay1 = 0x12, .relay2 = 0x34},
+       {.kind = FaultKind::kFinsEndCode,
+        .finsMain = 0x81,
+        .finsSub = 0x02,
+        .relay1 = 0x12,
+        .relay2 = 0x34},
        1,
        {"BRELK>Error (FINS commands) (1F001005D00002): main code = 0x81, subcode = 0x2",
         "BRELK>Relay Error additional information: Byte1=0x12, Byte2=0x34"}},
-      {"1C001005D00002", {.kind = FaultKind::kCmodeEndCode, .cEndCode = 0x13}, 1,
+      {"1C001005D00002",
+       {.kind = FaultKind::kCmodeEndCode, .cEndCode = 0x13},
+       1,
        {"BRELK>Error (C commands) (1C001005D00002): code = 0x13"}},
   };
   auto& gw = AddGateway("127.0.6.9");
@@ -341,7 +352,11 @@ TEST(HeaderTest, HeaderBytesFollowTheGateAndTimeout) {
       {"1F001005D00100", 0x11010082, 5, 2, 500000, {0x00, 0x00, 0x01, 0x05, 0, 0, 25, 0, 8, 0}},
       {"1C002003D00100", 0x1102000A, 3, 1, 0, {0x01, 0x00, 0x02, 0x03, 0, 0, 10, 0, 8, 0}},
       // network 999 overlaps the octet: only bits 16-23 reach the header
-      {"1F999005D00100", static_cast<int32_t>(0x11000000u | (999u << 16) | 0x82), 0x105, 30, 0,
+      {"1F999005D00100",
+       static_cast<int32_t>(0x11000000u | (999u << 16) | 0x82),
+       0x105,
+       30,
+       0,
        {0x00, 0x00, 0xE7, 0x05, 0, 0, 255, 0, 8, 0}},
       {"1F001005D00100", 0x00010082, 5, 25, 600000, {0x00, 0x00, 0x01, 0x05, 0, 0, 255, 0, 8, 0}},
       {"1F001005D00100", 0x00010082, 5, 0, 50000, {0x00, 0x00, 0x01, 0x05, 0, 0, 0, 0, 8, 0}},
@@ -380,32 +395,80 @@ TEST(ResponseCheckTest, EachTestInItsOrder) {
     return f;
   };
   const Case cases[] = {
-      {"gateway error wins", 'F', 0x0101, frame({0x09, 0x09, 0x81, 0}, 3, 0x21), 2,
+      {"gateway error wins",
+       'F',
+       0x0101,
+       frame({0x09, 0x09, 0x81, 0}, 3, 0x21),
+       2,
        {"BRELK> Error (G) from Omron NSB: Error code = 0x21"}},
-      {"other node, before the body", 'F', 0x0101, frame({0x01, 0x01, 0x04, 0}, 3), 1,
+      {"other node, before the body",
+       'F',
+       0x0101,
+       frame({0x01, 0x01, 0x04, 0}, 3),
+       1,
        {"BRELK> Error: Command was sent to node 5, reponse came from 3"}},
-      {"FINS main 2", 'F', 0x0101, frame({0x01, 0x01, 0x02, 0x01}), 2,
+      {"FINS main 2",
+       'F',
+       0x0101,
+       frame({0x01, 0x01, 0x02, 0x01}),
+       2,
        {"BRELK>Error (FINS commands) (G): main code = 0x2, subcode = 0x1"}},
-      {"FINS main 4", 'F', 0x0101, frame({0x01, 0x01, 0x04, 0x01}), 1,
+      {"FINS main 4",
+       'F',
+       0x0101,
+       frame({0x01, 0x01, 0x04, 0x01}),
+       1,
        {"BRELK>Error (FINS commands) (G): main code = 0x4, subcode = 0x1"}},
-      {"FINS relay", 'F', 0x0101, frame({0x01, 0x01, 0x81, 0x02, 0xAB, 0xCD}), 1,
+      {"FINS relay",
+       'F',
+       0x0101,
+       frame({0x01, 0x01, 0x81, 0x02, 0xAB, 0xCD}),
+       1,
        {"BRELK>Error (FINS commands) (G): main code = 0x81, subcode = 0x2",
         "BRELK>Relay Error additional information: Byte1=0xab, Byte2=0xcd"}},
       {"FINS sub code alone is fine", 'F', 0x0101, frame({0x01, 0x01, 0x00, 0x40}), 0, {}},
-      {"FINS echo", 'F', 0x0101, frame({0x01, 0x02, 0x00, 0x00}), 1,
+      {"FINS echo",
+       'F',
+       0x0101,
+       frame({0x01, 0x02, 0x00, 0x00}),
+       1,
        {"Error: Command sent was 0x101 but response is 0x102"}},
       {"C echo with bit 7", 'C', 0x10, frame({0x90, 0x00}), 0, {}},
-      {"C wrong echo", 'C', 0x10, frame({0x11, 0x00}), 1,
+      {"C wrong echo",
+       'C',
+       0x10,
+       frame({0x11, 0x00}),
+       1,
        {"Error: Command sent was 0x10 but response is 0x11"}},
-      {"C run mode", 'C', 0x0A, frame({0x0A, 0x01}), 1,
+      {"C run mode",
+       'C',
+       0x0A,
+       frame({0x0A, 0x01}),
+       1,
        {"BRELK>Error: (C commands) Can not write to PLC when in RUN Mode!"}},
-      {"C other end code", 'C', 0x0A, frame({0x0A, 0x22}), 1,
+      {"C other end code",
+       'C',
+       0x0A,
+       frame({0x0A, 0x22}),
+       1,
        {"BRELK>Error (C commands) (G): code = 0x22"}},
-      {"FINS body too short", 'F', 0x0101, frame({0x01, 0x01, 0x00}), 2,
+      {"FINS body too short",
+       'F',
+       0x0101,
+       frame({0x01, 0x01, 0x00}),
+       2,
        {"BRELK> Error (G): response too short, 13 bytes"}},
-      {"C body too short", 'C', 0x0A, frame({0x0A}), 2,
+      {"C body too short",
+       'C',
+       0x0A,
+       frame({0x0A}),
+       2,
        {"BRELK> Error (G): response too short, 11 bytes"}},
-      {"relay bytes missing", 'F', 0x0101, frame({0x01, 0x01, 0x81, 0x02}), 1,
+      {"relay bytes missing",
+       'F',
+       0x0101,
+       frame({0x01, 0x01, 0x81, 0x02}),
+       1,
        {"BRELK>Error (FINS commands) (G): main code = 0x81, subcode = 0x2",
         "BRELK> Error (G): response too short, 14 bytes"}},
   };

@@ -24,22 +24,6 @@ using Lines = std::vector<std::string>;
 
 constexpr uint8_t kDM = 0x82;
 
-std::tm Time(int year, int month, int day, int hour, int minute, int second) {
-  std::tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  t.tm_isdst = -1;
-  // Day of the week without mktime, which a 32-bit time_t cannot do past 2038.
-  static const int kMonthOffset[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-  const int y = month < 3 ? year - 1 : year;
-  t.tm_wday = (y + y / 4 - y / 100 + y / 400 + kMonthOffset[month - 1] + day) % 7;
-  return t;
-}
-
 class WriteTest : public testing::PlantTest {
  protected:
   void SetUp() override {
@@ -78,41 +62,92 @@ struct WriteCase {
 
 TEST_F(WriteTest, MemoryWritesInBothSeriesAndAllWidths) {
   const WriteCase cases[] = {
-      {"FINS block", "1F001005D00100", 0, 2, true, {0x34, 0x12, 0x78, 0x56},
+      {"FINS block",
+       "1F001005D00100",
+       0,
+       2,
+       true,
+       {0x34, 0x12, 0x78, 0x56},
        {0x01, 0x02, 0x82, 0x00, 0x64, 0x00, 0x00, 0x02, 0x12, 0x34, 0x56, 0x78},
        [](const Controller& c) {
          EXPECT_EQ(c.readWord(kDM, 100), 0x1234);
          EXPECT_EQ(c.readWord(kDM, 101), 0x5678);
        }},
-      {"C-mode block", "1C001005D00200", 0, 2, true, {0x34, 0x12, 0x78, 0x56},
+      {"C-mode block",
+       "1C001005D00200",
+       0,
+       2,
+       true,
+       {0x34, 0x12, 0x78, 0x56},
        {0x0B, 0x00, 0xC8, 0x12, 0x34, 0x56, 0x78},
        [](const Controller& c) {
          EXPECT_EQ(c.readWord(kDM, 200), 0x1234);
          EXPECT_EQ(c.readWord(kDM, 201), 0x5678);
        }},
-      {"FINS single 32-bit", "1F001005D00100", 3, 1, false, {0x34, 0x12, 0x78, 0x56},
+      {"FINS single 32-bit",
+       "1F001005D00100",
+       3,
+       1,
+       false,
+       {0x34, 0x12, 0x78, 0x56},
        {0x01, 0x02, 0x82, 0x00, 0x64, 0x00, 0x00, 0x02, 0x12, 0x34, 0x56, 0x78},
        [](const Controller& c) {
          EXPECT_EQ(c.readWord(kDM, 100), 0x1234);
          EXPECT_EQ(c.readWord(kDM, 101), 0x5678);
        }},
-      {"C-mode single 32-bit", "1C001005D00300", 3, 1, false, {0x34, 0x12, 0x78, 0x56},
+      {"C-mode single 32-bit",
+       "1C001005D00300",
+       3,
+       1,
+       false,
+       {0x34, 0x12, 0x78, 0x56},
        {0x0B, 0x01, 0x2C, 0x12, 0x34, 0x56, 0x78},
        [](const Controller& c) { EXPECT_EQ(c.readWord(kDM, 301), 0x5678); }},
-      {"FINS single 16-bit", "1F001005D00100", 0, 1, false, {0xAA, 0xAA, 0xFF, 0x00},
+      {"FINS single 16-bit",
+       "1F001005D00100",
+       0,
+       1,
+       false,
+       {0xAA, 0xAA, 0xFF, 0x00},
        {0x01, 0x02, 0x82, 0x00, 0x64, 0x00, 0x00, 0x01, 0x00, 0xFF},
        [](const Controller& c) { EXPECT_EQ(c.readWord(kDM, 100), 0x00FF); }},
-      {"C-mode single 16-bit", "1C001005H00007", 0, 1, false, {0, 0, 0x34, 0x12},
-       {0x05, 0x00, 0x07, 0x12, 0x34}, nullptr},
-      {"FINS single 8-bit", "1F001005x00004", 0, 1, false, {0, 0, 0x7F, 0},
+      {"C-mode single 16-bit",
+       "1C001005H00007",
+       0,
+       1,
+       false,
+       {0, 0, 0x34, 0x12},
+       {0x05, 0x00, 0x07, 0x12, 0x34},
+       nullptr},
+      {"FINS single 8-bit",
+       "1F001005x00004",
+       0,
+       1,
+       false,
+       {0, 0, 0x7F, 0},
        {0x01, 0x02, 0x03, 0x00, 0x04, 0x00, 0x00, 0x01, 0x7F},
        [](const Controller& c) { EXPECT_EQ(c.readByte(0x03, 4), 0x7F); }},
-      {"C-mode single 8-bit", "1C001005t00004", 0, 1, false, {0, 0, 0x01, 0},
-       {0x09, 0x00, 0x04, 0x01}, nullptr},
-      {"FINS byte block", "1F001005S00010", 0, 3, true, {7, 8, 9},
+      {"C-mode single 8-bit",
+       "1C001005t00004",
+       0,
+       1,
+       false,
+       {0, 0, 0x01, 0},
+       {0x09, 0x00, 0x04, 0x01},
+       nullptr},
+      {"FINS byte block",
+       "1F001005S00010",
+       0,
+       3,
+       true,
+       {7, 8, 9},
        {0x01, 0x02, 0x44, 0x00, 0x0A, 0x00, 0x00, 0x03, 7, 8, 9},
        [](const Controller& c) { EXPECT_EQ(c.readByte(0x44, 12), 9); }},
-      {"single write with count 5 writes one element", "1F001005D00400", 0, 5, false,
+      {"single write with count 5 writes one element",
+       "1F001005D00400",
+       0,
+       5,
+       false,
        {0, 0, 0x01, 0x00, 0x02, 0x00, 0x03, 0x00},
        {0x01, 0x02, 0x82, 0x01, 0x90, 0x00, 0x00, 0x01, 0x00, 0x01},
        [](const Controller& c) { EXPECT_EQ(c.readWord(kDM, 401), 0); }},
@@ -137,8 +172,10 @@ TEST_F(WriteTest, BitWriteReadsTheWordThenWritesItBack) {
     uint16_t hostWord;
     uint16_t written;
   };
-  const Case cases[] = {{0x0100, 0x0001, 0x0110}, {0x0110, 0x0000, 0x0100},
-                        {0x0110, 0x0002, 0x0100}, {0x0100, 0x0101, 0x0110},
+  const Case cases[] = {{0x0100, 0x0001, 0x0110},
+                        {0x0110, 0x0000, 0x0100},
+                        {0x0110, 0x0002, 0x0100},
+                        {0x0100, 0x0101, 0x0110},
                         {0xFFFF, 0x0000, 0xFFEF}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.hostWord);
@@ -146,7 +183,8 @@ TEST_F(WriteTest, BitWriteReadsTheWordThenWritesItBack) {
     gw->clearRequests();
     const std::string gate = "1F001005D0010004";
     const AddressInfo info = Parse(gate, BRELK_GATE_BIT);
-    uint8_t data[4] = {0xAB, 0xCD, static_cast<uint8_t>(c.hostWord), static_cast<uint8_t>(c.hostWord >> 8)};
+    uint8_t data[4] = {0xAB, 0xCD, static_cast<uint8_t>(c.hostWord),
+                       static_cast<uint8_t>(c.hostWord >> 8)};
     const Bytes before(data, data + 4);
     IoRecord io = Io(gate.c_str(), info, data, BRELK_GATE_BIT);
     DriverRequest request{block.get(), BRELK_SINGLE_WRITE, 0, {}, &io};
@@ -155,8 +193,9 @@ TEST_F(WriteTest, BitWriteReadsTheWordThenWritesItBack) {
     const auto bodies = Bodies();
     ASSERT_EQ(bodies.size(), 2u);
     EXPECT_EQ(bodies[0], (Bytes{0x01, 0x01, 0x82, 0x00, 0x64, 0x00, 0x00, 0x01}));
-    EXPECT_EQ(bodies[1], (Bytes{0x01, 0x02, 0x82, 0x00, 0x64, 0x00, 0x00, 0x01,
-                                static_cast<uint8_t>(c.written >> 8), static_cast<uint8_t>(c.written)}));
+    EXPECT_EQ(bodies[1],
+              (Bytes{0x01, 0x02, 0x82, 0x00, 0x64, 0x00, 0x00, 0x01,
+                     static_cast<uint8_t>(c.written >> 8), static_cast<uint8_t>(c.written)}));
     EXPECT_EQ(Bytes(data, data + 4), before);
     EXPECT_EQ(request.code, BRELK_SINGLE_WRITE);
     EXPECT_EQ(io.info.bitNumber, 4);
@@ -166,7 +205,8 @@ TEST_F(WriteTest, BitWriteReadsTheWordThenWritesItBack) {
 
 TEST_F(WriteTest, BitWriteWhoseReadFailsLeavesEverythingAsPassed) {
   ASSERT_TRUE(ReadWord("1F001005D00100"));  // connected
-  plc->injectFault({.kind = FaultKind::kFinsEndCode, .command = 0x0101, .finsMain = 0x11, .finsSub = 0x03});
+  plc->injectFault(
+      {.kind = FaultKind::kFinsEndCode, .command = 0x0101, .finsMain = 0x11, .finsSub = 0x03});
   gw->clearRequests();
   const std::string gate = "1F001005D0010004";
   const AddressInfo info = Parse(gate, BRELK_GATE_BIT);
@@ -176,7 +216,9 @@ TEST_F(WriteTest, BitWriteWhoseReadFailsLeavesEverythingAsPassed) {
   DriverRequest request{block.get(), BRELK_SINGLE_WRITE, 0, {}, &io};
   State().log.clear();
   EXPECT_EQ(Dispatch(p, &request), 1);
-  EXPECT_EQ(LogTexts(), Lines{"BRELK>Error (FINS commands) (1F001005D0010004): main code = 0x11, subcode = 0x3"});
+  EXPECT_EQ(
+      LogTexts(),
+      Lines{"BRELK>Error (FINS commands) (1F001005D0010004): main code = 0x11, subcode = 0x3"});
   EXPECT_EQ(Bodies().size(), 1u);  // the read, no write
   EXPECT_EQ(request.code, BRELK_SINGLE_WRITE);
   EXPECT_EQ(std::memcmp(&io, &passed, sizeof io), 0);
@@ -201,7 +243,9 @@ TEST_F(WriteTest, CommandGatesInBothSeries) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.gate);
     gw->clearRequests();
-    ASSERT_EQ(Write(c.gate, {0, 0, static_cast<uint8_t>(c.hostWord), static_cast<uint8_t>(c.hostWord >> 8)}), 0)
+    ASSERT_EQ(Write(c.gate, {0, 0, static_cast<uint8_t>(c.hostWord),
+                             static_cast<uint8_t>(c.hostWord >> 8)}),
+              0)
         << ::testing::PrintToString(LogTexts());
     EXPECT_EQ(Bodies().back(), c.body);
     EXPECT_EQ(plc->mode(), c.modeAfter);
@@ -216,9 +260,15 @@ TEST_F(WriteTest, TimeSyncSendsTheLocalTimeInEachSeriesOrder) {
     Bytes body;
   };
   const Case cases[] = {
-      {Time(2024, 3, 15, 10, 30, 45), "1F001005!TIME_SYNC", {0x07, 0x02, 0x24, 0x03, 0x15, 0x10, 0x30, 0x45, 0x05}},
-      {Time(2024, 3, 15, 10, 30, 45), "1C001005!TIME_SYNC", {0x2D, 0x30, 0x45, 0x15, 0x10, 0x24, 0x03, 0x05}},
-      {Time(2000, 1, 2, 3, 4, 5), "1F001005!TIME_SYNC", {0x07, 0x02, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x00}},
+      {testing::Date(2024, 3, 15, 10, 30, 45),
+       "1F001005!TIME_SYNC",
+       {0x07, 0x02, 0x24, 0x03, 0x15, 0x10, 0x30, 0x45, 0x05}},
+      {testing::Date(2024, 3, 15, 10, 30, 45),
+       "1C001005!TIME_SYNC",
+       {0x2D, 0x30, 0x45, 0x15, 0x10, 0x24, 0x03, 0x05}},
+      {testing::Date(2000, 1, 2, 3, 4, 5),
+       "1F001005!TIME_SYNC",
+       {0x07, 0x02, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x00}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.gate);
@@ -234,7 +284,7 @@ TEST_F(WriteTest, TimeSyncSendsTheLocalTimeInEachSeriesOrder) {
 }
 
 TEST_F(WriteTest, TimeSyncWithTheRealClock) {
-  plc->setClock(Time(2001, 1, 1, 0, 0, 0));
+  plc->setClock(testing::Date(2001, 1, 1, 0, 0, 0));
   const std::time_t before = std::time(nullptr);
   ASSERT_EQ(Write("1F001005!TIME_SYNC", {0, 0, 0, 0}), 0);
   const std::time_t after = std::time(nullptr);
@@ -257,21 +307,61 @@ TEST_F(WriteTest, RefusalsAndFailuresAllAnswer1) {
     bool sent;
   };
   const Case cases[] = {
-      {"C-mode clock gate not supported", "1C001005!PLC_TIME", 7, 32, false, false, nullptr,
-       {"BRELK> This command(1C001005!PLC_TIME) gate is not supported!"}, false},
-      {"C-mode status gate not supported", "1C001005!PLC_MODE", 0, 1, false, false, nullptr,
-       {"BRELK> This command(1C001005!PLC_MODE) gate is not supported!"}, false},
-      {"C-mode write in RUN mode", "1C001005D00100", 0, 1, false, false,
+      {"C-mode clock gate not supported",
+       "1C001005!PLC_TIME",
+       7,
+       32,
+       false,
+       false,
+       nullptr,
+       {"BRELK> This command(1C001005!PLC_TIME) gate is not supported!"},
+       false},
+      {"C-mode status gate not supported",
+       "1C001005!PLC_MODE",
+       0,
+       1,
+       false,
+       false,
+       nullptr,
+       {"BRELK> This command(1C001005!PLC_MODE) gate is not supported!"},
+       false},
+      {"C-mode write in RUN mode",
+       "1C001005D00100",
+       0,
+       1,
+       false,
+       false,
        [this] { plc->setMode(Mode::kRun); },
-       {"BRELK>Error: (C commands) Can not write to PLC when in RUN Mode!"}, true},
-      {"FINS block over 1021 words", "1F001005D00000", 0, 1022, true, false, nullptr,
-       {"BRELK> Block size 1022 of gate 1F001005D00000 is too large for one write"}, false},
-      {"C-mode block over 1023 words", "1C001005D00000", 0, 1024, true, false, nullptr,
-       {"BRELK> Block size 1024 of gate 1C001005D00000 is too large for one write"}, false},
+       {"BRELK>Error: (C commands) Can not write to PLC when in RUN Mode!"},
+       true},
+      {"FINS block over 1021 words",
+       "1F001005D00000",
+       0,
+       1022,
+       true,
+       false,
+       nullptr,
+       {"BRELK> Block size 1022 of gate 1F001005D00000 is too large for one write"},
+       false},
+      {"C-mode block over 1023 words",
+       "1C001005D00000",
+       0,
+       1024,
+       true,
+       false,
+       nullptr,
+       {"BRELK> Block size 1024 of gate 1C001005D00000 is too large for one write"},
+       false},
       {"no data buffer", "1F001005D00000", 0, 1, false, true, nullptr, {}, false},
-      {"rejected answer", "1F001005D00100", 0, 1, false, false,
+      {"rejected answer",
+       "1F001005D00100",
+       0,
+       1,
+       false,
+       false,
        [this] { plc->injectFault({.kind = FaultKind::kWrongEcho, .echo = 0x0103}); },
-       {"Error: Command sent was 0x102 but response is 0x103"}, true},
+       {"Error: Command sent was 0x102 but response is 0x103"},
+       true},
   };
   ASSERT_TRUE(ReadWord("1F001005D00100"));
   for (const Case& c : cases) {
@@ -314,7 +404,7 @@ TEST_F(WriteTest, UnreachableGatewayAnswers1NotAs2) {
 
 TEST(EncodeClockTest, SevenBcdBytesInTheSeriesOrder) {
   testing::Reset();
-  testing::State().time = Time(2099, 12, 31, 23, 59, 58);
+  testing::State().time = testing::Date(2099, 12, 31, 23, 59, 58);
   const platform::Platform p = testing::Fake();
   uint8_t fins[7], cmode[7];
   ASSERT_TRUE(EncodeClock(p, fins, 'F'));

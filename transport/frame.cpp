@@ -8,8 +8,12 @@ namespace brelk {
 
 using platform::WaitFor;
 
-void AnyNetFrame::setBodyLength(uint16_t length) { Put16le(bytes + header::kBodyLength, length); }
-uint16_t AnyNetFrame::bodyLength() const { return Get16le(bytes + header::kBodyLength); }
+void AnyNetFrame::setBodyLength(uint16_t length) {
+  Put16le(bytes + header::kBodyLength, length);
+}
+uint16_t AnyNetFrame::bodyLength() const {
+  return Get16le(bytes + header::kBodyLength);
+}
 
 namespace {
 

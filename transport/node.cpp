@@ -95,8 +95,7 @@ int GetnetworkVer(const platform::Platform& p, int32_t socket, const DriverPriva
   // The text runs from behind the header to the data's end or its first NUL.
   const size_t size = static_cast<size_t>(got);
   const char* text = answer + header::kSize;
-  const size_t textLength =
-      size > header::kSize ? strnlen(text, size - header::kSize) : 0;
+  const size_t textLength = size > header::kSize ? strnlen(text, size - header::kSize) : 0;
   answer[header::kSize + textLength] = '\0';
 
   const std::string_view name(text, textLength);

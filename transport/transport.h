@@ -33,7 +33,7 @@ inline constexpr uint16_t kFrameCMode = 1;
 inline constexpr uint16_t kFrameNetworkQuery = 255;
 inline constexpr uint16_t kDefaultBodyLength = 8;
 
-inline constexpr size_t kFrameSize = 2060;     // header and 2050 body bytes
+inline constexpr size_t kFrameSize = 2060;  // header and 2050 body bytes
 inline constexpr size_t kMaxBodySize = kFrameSize - header::kSize;
 inline constexpr size_t kMaxResponseSize = 2048;
 

@@ -147,16 +147,19 @@ BRELK_STATIC_ASSERT(offsetof(DriverRequest, code) == 0x04 &&
                         offsetof(DriverRequest, fileNumber) == 0x08 &&
                         offsetof(DriverRequest, payload) == 0x10 && sizeof(DriverRequest) == 0x14,
                     "DriverRequest");
-BRELK_STATIC_ASSERT(offsetof(ParseRecord, gateType) == 0x08 && offsetof(ParseRecord, count) == 0x0C &&
+BRELK_STATIC_ASSERT(offsetof(ParseRecord, gateType) == 0x08 &&
+                        offsetof(ParseRecord, count) == 0x0C &&
                         offsetof(ParseRecord, info) == 0x10 && sizeof(ParseRecord) == 0x24,
                     "ParseRecord");
 BRELK_STATIC_ASSERT(offsetof(IoRecord, info) == 0x08 && offsetof(IoRecord, gateType) == 0x1C &&
                         offsetof(IoRecord, count) == 0x20 && offsetof(IoRecord, data) == 0x28 &&
                         sizeof(IoRecord) == 0x2C,
                     "IoRecord");
-BRELK_STATIC_ASSERT(offsetof(DriverInfo, driverName) == 0x04 && offsetof(DriverInfo, banner) == 0x08 &&
+BRELK_STATIC_ASSERT(offsetof(DriverInfo, driverName) == 0x04 &&
+                        offsetof(DriverInfo, banner) == 0x08 &&
                         offsetof(DriverInfo, privateSize) == 0x0C &&
-                        offsetof(DriverInfo, infoB) == 0x10 && offsetof(DriverInfo, infoC) == 0x14 &&
+                        offsetof(DriverInfo, infoB) == 0x10 &&
+                        offsetof(DriverInfo, infoC) == 0x14 &&
                         offsetof(DriverInfo, infoD) == 0x1C && sizeof(DriverInfo) == 0x20,
                     "DriverInfo");
 #elif UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
@@ -171,7 +174,8 @@ BRELK_STATIC_ASSERT(offsetof(DriverPrivate, timeoutSec) == 972 &&
                         offsetof(DriverPrivate, timeoutUsec) == 976 &&
                         offsetof(DriverPrivate, clocks) == 980,
                     "DriverPrivate fields");
-BRELK_STATIC_ASSERT(offsetof(DriverRequest, code) == 8 && offsetof(DriverRequest, fileNumber) == 12 &&
+BRELK_STATIC_ASSERT(offsetof(DriverRequest, code) == 8 &&
+                        offsetof(DriverRequest, fileNumber) == 12 &&
                         offsetof(DriverRequest, unused0C) == 16 &&
                         offsetof(DriverRequest, payload) == 24 && sizeof(DriverRequest) == 32,
                     "DriverRequest");
@@ -183,9 +187,10 @@ BRELK_STATIC_ASSERT(offsetof(IoRecord, info) == 12 && offsetof(IoRecord, gateTyp
                         offsetof(IoRecord, data) == 48 && sizeof(IoRecord) == 56,
                     "IoRecord");
 BRELK_STATIC_ASSERT(offsetof(DriverInfo, driverName) == 8 && offsetof(DriverInfo, banner) == 16 &&
-                        offsetof(DriverInfo, privateSize) == 24 && offsetof(DriverInfo, infoB) == 28 &&
-                        offsetof(DriverInfo, infoC) == 32 && offsetof(DriverInfo, unused16) == 34 &&
-                        offsetof(DriverInfo, infoD) == 40 && sizeof(DriverInfo) == 48,
+                        offsetof(DriverInfo, privateSize) == 24 &&
+                        offsetof(DriverInfo, infoB) == 28 && offsetof(DriverInfo, infoC) == 32 &&
+                        offsetof(DriverInfo, unused16) == 34 && offsetof(DriverInfo, infoD) == 40 &&
+                        sizeof(DriverInfo) == 48,
                     "DriverInfo");
 #else
 #error "unsupported pointer size"

@@ -11,13 +11,13 @@
 #include "brelk/brelk.h"
 
 static int failures = 0;
-#define CHECK(cond, ...)                 \
-  do {                                   \
-    if (!(cond)) {                       \
+#define CHECK(cond, ...)                       \
+  do {                                         \
+    if (!(cond)) {                             \
       fprintf(stderr, "FAILED: " __VA_ARGS__); \
-      fputc('\n', stderr);               \
-      ++failures;                        \
-    }                                    \
+      fputc('\n', stderr);                     \
+      ++failures;                              \
+    }                                          \
   } while (0)
 
 static const char* Owner(void* address) {
@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
   request.code = BRELK_GET_KEL_INFO;
   request.payload = &info;
   CHECK(kelMain(&request) == 0, "GetKelInfo");
-  CHECK(info.privateSize == (int32_t)sizeof(DriverPrivate), "privateSize %d", (int)info.privateSize);
+  CHECK(info.privateSize == (int32_t)sizeof(DriverPrivate), "privateSize %d",
+        (int)info.privateSize);
 
   /* A cold start without an INT file logs three lines through err. */
   CHECK(chdir(argv[2]) == 0, "chdir %s", argv[2]);
@@ -85,9 +86,10 @@ int main(int argc, char** argv) {
     char lines[3][512] = {{0}};
     for (int i = 0; i < 3; ++i) CHECK(fgets(lines[i], sizeof lines[i], f) != NULL, "line %d", i);
     CHECK(strncmp(lines[0], "8 BRELK> version compiled on ", 29) == 0, "got: %s", lines[0]);
-    CHECK(strcmp(lines[1], "32 Int File not found!. Check again your INT file name!\n") == 0, "got: %s",
-          lines[1]);
-    CHECK(strcmp(lines[2], "32 Timeout used for the TCP/IP Sockect is: 2 Sec and 500000 Micro's\n") == 0,
+    CHECK(strcmp(lines[1], "32 Int File not found!. Check again your INT file name!\n") == 0,
+          "got: %s", lines[1]);
+    CHECK(strcmp(lines[2],
+                 "32 Timeout used for the TCP/IP Sockect is: 2 Sec and 500000 Micro's\n") == 0,
           "got: %s", lines[2]);
     fclose(f);
   }

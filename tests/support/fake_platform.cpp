@@ -72,7 +72,9 @@ int FakeClose(int socket) {
 
 }  // namespace
 
-FakeState& State() { return gState; }
+FakeState& State() {
+  return gState;
+}
 
 void Reset() {
   const std::filesystem::path dir = gState.dir;
@@ -105,7 +107,24 @@ std::vector<std::string> LogTexts() {
   return texts;
 }
 
-Block::Block() { std::memset(&block, 0, sizeof block); }
+Block::Block() {
+  std::memset(&block, 0, sizeof block);
+}
+
+std::tm Date(int year, int month, int day, int hour, int minute, int second) {
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  t.tm_isdst = -1;
+  static const int kMonthOffset[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+  const int y = month < 3 ? year - 1 : year;
+  t.tm_wday = (y + y / 4 - y / 100 + y / 400 + kMonthOffset[month - 1] + day) % 7;
+  return t;
+}
 
 void WriteFile(const std::string& name, const std::string& text) {
   std::ofstream(gState.dir / name, std::ios::binary) << text;

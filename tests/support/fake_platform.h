@@ -24,10 +24,10 @@ struct FakeState {
   std::vector<LogLine> log;
   int startupRc = 0;
   uint16_t startupVersion = 0x0101;
-  std::filesystem::path dir;             // INT files are opened here
-  std::optional<std::tm> time;           // local time, else the real one
-  std::vector<int> shutdowns;            // sockets shut down
-  std::vector<int> closes;               // sockets closed
+  std::filesystem::path dir;    // INT files are opened here
+  std::optional<std::tm> time;  // local time, else the real one
+  std::vector<int> shutdowns;   // sockets shut down
+  std::vector<int> closes;      // sockets closed
   int socketsCreated = 0;
   bool failSocketCreate = false;
   // Connects go to this port instead of the one asked for (the gateway
@@ -53,6 +53,10 @@ struct Block {
   DriverPrivate* get() { return &block; }
   DriverPrivate block;
 };
+
+// A broken-down local time with its day of the week, for any year (a
+// 32-bit time_t cannot reach past 2038).
+std::tm Date(int year, int month, int day, int hour, int minute, int second);
 
 // Writes `text` into State().dir / name.
 void WriteFile(const std::string& name, const std::string& text);

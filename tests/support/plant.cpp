@@ -5,7 +5,9 @@
 
 namespace brelk::testing {
 
-void PlantTest::SetUp() { Reset(); }
+void PlantTest::SetUp() {
+  Reset();
+}
 
 void PlantTest::TearDown() {
   DriverRequest end{block.get(), BRELK_END_KEL, 0, {}, nullptr};
@@ -36,20 +38,23 @@ void PlantTest::Start(const std::string& intFile, int32_t timeout) {
   State().log.clear();
 }
 
-AddressInfo PlantTest::Parse(const std::string& gate, int32_t gateType, int32_t count, bool blockGate) {
+AddressInfo PlantTest::Parse(const std::string& gate, int32_t gateType, int32_t count,
+                             bool blockGate) {
   ParseRecord record{};
   record.text = gate.c_str();
   record.gateType = gateType;
   record.count = count;
   DriverRequest request{block.get(),
-                        blockGate ? BRELK_BLOCK_ADDRESS_PARSER : BRELK_SINGLE_ADDRESS_PARSER, 0,
-                        {}, &record};
+                        blockGate ? BRELK_BLOCK_ADDRESS_PARSER : BRELK_SINGLE_ADDRESS_PARSER,
+                        0,
+                        {},
+                        &record};
   EXPECT_EQ(Dispatch(p, &request), 0) << gate;
   return record.info;
 }
 
-IoRecord PlantTest::Io(const char* gate, const AddressInfo& info, void* data,
-                       int32_t gateType, int32_t count) {
+IoRecord PlantTest::Io(const char* gate, const AddressInfo& info, void* data, int32_t gateType,
+                       int32_t count) {
   IoRecord io{};
   io.text = gate;
   io.info = info;
@@ -59,7 +64,9 @@ IoRecord PlantTest::Io(const char* gate, const AddressInfo& info, void* data,
   return io;
 }
 
-int32_t PlantTest::Call(int32_t code, IoRecord& io) { return Call(code, static_cast<void*>(&io)); }
+int32_t PlantTest::Call(int32_t code, IoRecord& io) {
+  return Call(code, static_cast<void*>(&io));
+}
 
 int32_t PlantTest::Call(int32_t code, void* payload) {
   DriverRequest request{block.get(), code, 0, {}, payload};
@@ -74,7 +81,9 @@ std::optional<uint16_t> PlantTest::ReadWord(const std::string& gate) {
   return static_cast<uint16_t>(data[2] | data[3] << 8);
 }
 
-NodeEntry& PlantTest::Node(char key) { return block.block.nodes[KeyToIndex(key)]; }
+NodeEntry& PlantTest::Node(char key) {
+  return block.block.nodes[KeyToIndex(key)];
+}
 
 double PlantTest::Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

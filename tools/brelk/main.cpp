@@ -220,7 +220,9 @@ std::string Dotted(uint32_t address) {
   return text;
 }
 
-char IndexToKey(int index) { return static_cast<char>(index < 10 ? '0' + index : 'A' + index - 10); }
+char IndexToKey(int index) {
+  return static_cast<char>(index < 10 ? '0' + index : 'A' + index - 10);
+}
 
 int Check(Driver& driver, const Options& o) {
   Session session(driver);
@@ -243,7 +245,9 @@ int Check(Driver& driver, const Options& o) {
   return rc == BRELK_OK ? kExitOk : kExitFailed;
 }
 
-bool IsCommandGate(const std::string& gate) { return gate.size() > 8 && gate[8] == '!'; }
+bool IsCommandGate(const std::string& gate) {
+  return gate.size() > 8 && gate[8] == '!';
+}
 bool EndsWith(const std::string& s, std::string_view tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -284,13 +288,20 @@ GateSetup InferGate(const std::string& gate, const Options& o, size_t values = 1
 
 const char* CommandName(int32_t code) {
   switch (code & 0x7fff) {
-    case 0x0401: return "RUN";
-    case 0x0402: return "STOP";
-    case 0x2101: return "ERROR_CLEAR";
-    case 0x0702: return "TIME_SYNC";
-    case 0x0701: return "PLC_TIME";
-    case 0x0601: return "status";
-    default: return "?";
+    case 0x0401:
+      return "RUN";
+    case 0x0402:
+      return "STOP";
+    case 0x2101:
+      return "ERROR_CLEAR";
+    case 0x0702:
+      return "TIME_SYNC";
+    case 0x0701:
+      return "PLC_TIME";
+    case 0x0601:
+      return "status";
+    default:
+      return "?";
   }
 }
 
@@ -369,7 +380,8 @@ void PrintValues(const std::string& gate, const GateSetup& s, const AddressInfo&
     std::printf("%-24s %5u (0x%04X)\n", gate.c_str(), word(1), word(1));
   } else if (info.width == 8) {
     std::printf("%s\n", gate.c_str());
-    for (int32_t i = 0; i < s.count; ++i) std::printf("  [%3d] %3u (0x%02X)\n", i, data[i], data[i]);
+    for (int32_t i = 0; i < s.count; ++i)
+      std::printf("  [%3d] %3u (0x%02X)\n", i, data[i], data[i]);
   } else {
     std::printf("%s\n", gate.c_str());
     for (int32_t i = 0; i < s.count; ++i) {
@@ -517,7 +529,8 @@ int main(int argc, char** argv) {
       const char* type = next("--type");
       if (ParseInt(type, INT32_MIN, INT32_MAX, &n)) {
         o.gateType = static_cast<int32_t>(n);
-      } else if (std::string_view t = type; t == "word" || t == "bit" || t == "dword" || t == "text") {
+      } else if (std::string_view t = type;
+                 t == "word" || t == "bit" || t == "dword" || t == "text") {
         o.typeName = type;
       } else {
         return Usage("--type is word, bit, dword, text or a number");
