@@ -68,7 +68,11 @@ int32_t ParseBlockCommand(const platform::Platform& p, const ParseRecord& record
                           AddressInfo& info) {
   const char* text = record.text;
   const char* name = text + kPosCommand;
-  if (std::strcmp(name, "PLC_STATUS") != 0) {
+  const CommandGate* gate = nullptr;
+  for (const CommandGate& candidate : kCommandGates) {
+    if (candidate.blockAllowed && candidate.name == name) gate = &candidate;
+  }
+  if (gate == nullptr) {
     p.log(kLogLevel, "BRELK> Command gate %s is not allowed as a block", name);
     return kRefused;
   }
@@ -76,9 +80,9 @@ int32_t ParseBlockCommand(const platform::Platform& p, const ParseRecord& record
     p.log(kLogLevel, "BRELK>Block size for block PLC_STATUS should be 4!");
     return kRefused;
   }
-  info.address = 0;
+  info.address = gate->address;
   if (text[kPosSeries] == kSeriesC) info.areaWord |= kCSeriesFlag;
-  info.areaWord |= kCmdStatus;
+  info.areaWord |= gate->code;
   return BRELK_OK;
 }
 

@@ -305,11 +305,16 @@ const char* CommandName(int32_t code) {
   }
 }
 
-void PrintInfo(const std::string& gate, const AddressInfo& a) {
+// Bits 24-31 mix the gateway octet with the C-series flag and a network
+// above 255, so the octet shown is the node table's.
+void PrintInfo(const std::string& gate, const AddressInfo& a, const DriverPrivate& block) {
   const auto area = static_cast<uint32_t>(a.areaWord);
+  const char key = gate[0];
+  const int index = key >= '0' && key <= '9' ? key - '0' : key - 'A' + 10;
+  const uint32_t ip = index >= 0 && index < BRELK_NODE_COUNT ? block.nodes[index].ipAddress : 0;
   std::printf("%s\n", gate.c_str());
-  std::printf("  node %" PRId32 ", network %u, gateway octet %u\n", a.node, (area >> 16) & 0xFF,
-              area >> 24);
+  std::printf("  node %" PRId32 ", network %u, gateway octet %u (bits 24-31: 0x%02X)\n", a.node,
+              (area >> 16) & 0xFF, reinterpret_cast<const unsigned char*>(&ip)[3], area >> 24);
   if (IsCommandGate(gate)) {
     std::printf("  command 0x%04X (%s), %s %" PRId32 "\n", area & 0x7FFF, CommandName(a.areaWord),
                 (area & 0x7FFF) == 0x0701 ? "clock location AR" : "status selector", a.address);
@@ -345,7 +350,7 @@ int Parse(Driver& driver, const Options& o) {
     AddressInfo info{};
     const bool ok = ParseGate(session, gate, InferGate(gate, o), &info);
     if (ok) {
-      PrintInfo(gate, info);
+      PrintInfo(gate, info, *session.block());
     } else {
       std::printf("%s\n  refused\n", gate.c_str());
       status = kExitFailed;
