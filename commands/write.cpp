@@ -182,7 +182,6 @@ bool EncodeClock(const platform::Platform& p, uint8_t* destination, char series)
 
 int32_t PlcWrite(const platform::Platform& p, DriverRequest* request, uint8_t* value) {
   const auto& io = *static_cast<const IoRecord*>(request->payload);
-  if (!FitsWrite(p, *request, io)) return BRELK_REFUSED;
   const NodeOpening opened = OpenGateNode(p, *request);
   if (opened.result != BRELK_OK) return opened.result;
 

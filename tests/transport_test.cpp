@@ -342,6 +342,33 @@ TEST(WaitTest, NegativeTimeoutIsAFailedWaitAtOnce) {
   close(pair[1]);
 }
 
+TEST(ExchangeTest, OversizedAnswerIsCutAndTheRestDropped) {
+  testing::Reset();
+  const platform::Platform p = testing::Fake();
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  testing::Block block;
+  block.block.timeoutSec = 1;
+  // An answer announcing 3000 body bytes, then a proper one.
+  Bytes answers = {0, 0, 1, 5, 0, 0, 10, 0, 0xB8, 0x0B};
+  for (int i = 0; i < 3000; ++i) answers.push_back(static_cast<uint8_t>(i));
+  const Bytes second = {0, 0, 1, 5, 0, 0, 10, 0, 6, 0, 0x01, 0x01, 0, 0, 0x12, 0x34};
+  answers.insert(answers.end(), second.begin(), second.end());
+  ASSERT_EQ(write(pair[1], answers.data(), answers.size()), static_cast<ssize_t>(answers.size()));
+
+  AnyNetFrame frame;
+  size_t received = 0;
+  frame.setBodyLength(8);
+  ASSERT_EQ(SendRecv(p, pair[0], frame, block.block, &received), 0);
+  EXPECT_EQ(received, kMaxResponseSize);
+  EXPECT_EQ(frame.bytes[kMaxResponseSize - 1], static_cast<uint8_t>(kMaxResponseSize - 11));
+  frame.setBodyLength(8);
+  ASSERT_EQ(SendRecv(p, pair[0], frame, block.block, &received), 0);
+  EXPECT_EQ(Bytes(frame.bytes, frame.bytes + received), second);
+  close(pair[0]);
+  close(pair[1]);
+}
+
 TEST(HeaderTest, HeaderBytesFollowTheGateAndTimeout) {
   struct Case {
     const char* text;

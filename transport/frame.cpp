@@ -53,17 +53,20 @@ bool SendAll(const platform::Platform& p, int32_t socket, const uint8_t* data, s
   return true;
 }
 
-// Reads the 10-byte header, then the body it announces (cut so the frame
-// fits the receive area). The first byte gets the three tries of any wait;
-// the rest must follow within three timeouts of the start.
+// Reads the 10-byte header, then the body it announces. What would not fit
+// the receive area is read and dropped, so the next answer starts clean.
+// The first byte gets the three tries of any wait; the rest must follow
+// within three timeouts of the start.
 bool ReceiveWhole(const platform::Platform& p, int32_t socket, AnyNetFrame& frame,
                   const DriverPrivate& block, size_t* received) {
   const int64_t timeoutMs = TimeoutMs(block);
   const int64_t deadline = p.monotonicMs() + kWaitTries * timeoutMs;
   size_t got = 0;
-  size_t want = header::kSize;
+  size_t want = header::kSize;  // what the frame keeps
+  size_t total = header::kSize;  // what the gateway sends
+  uint8_t dropped[256];
   int timeouts = 0;
-  while (got < want) {
+  while (got < total) {
     int ready;
     if (got == 0) {
       ready = p.wait(socket, WaitFor::kReadable, block.timeoutSec, block.timeoutUsec);
@@ -81,12 +84,13 @@ bool ReceiveWhole(const platform::Platform& p, int32_t socket, AnyNetFrame& fram
       if (ready == 0) {
         if (left > 0) continue;
         p.log(kLogLevel, "BRELK> recv() stopped short: %d of %d bytes", static_cast<int>(got),
-              static_cast<int>(want));
+              static_cast<int>(total));
         return false;
       }
     }
     if (ready < 0) return false;
-    const long n = p.recv(socket, frame.bytes + got, want - got);
+    const long n = got < want ? p.recv(socket, frame.bytes + got, want - got)
+                              : p.recv(socket, dropped, std::min(sizeof dropped, total - got));
     if (n < 0) {
       if (p.classify(p.lastError()) == platform::SocketCondition::kWouldBlock) continue;
       p.log(kLogLevel, "BRELK> recv() failed!, iRC=%d", p.lastError());
@@ -97,11 +101,12 @@ bool ReceiveWhole(const platform::Platform& p, int32_t socket, AnyNetFrame& fram
       return false;
     }
     got += static_cast<size_t>(n);
-    if (want == header::kSize && got == header::kSize) {
-      want += std::min<size_t>(frame.bodyLength(), kMaxResponseSize - header::kSize);
+    if (total == header::kSize && got == header::kSize) {
+      total += frame.bodyLength();
+      want = std::min(total, kMaxResponseSize);
     }
   }
-  *received = got;
+  *received = want;
   return true;
 }
 
