@@ -36,8 +36,8 @@ bool IsCommandGate(const IoRecord& io) {
 }
 
 // Controller elements a read asks for; a single gate reads one element.
-int32_t ElementCount(const DriverRequest& request, const IoRecord& io) {
-  const int32_t elements = IsSingle(request) ? 1 : io.count;
+int64_t ElementCount(const DriverRequest& request, const IoRecord& io) {
+  const int64_t elements = IsSingle(request) ? 1 : io.count;
   return io.info.width == 32 ? elements * 2 : elements;
 }
 
@@ -54,7 +54,7 @@ bool FitsReceiveArea(const platform::Platform& p, const DriverRequest& request,
     return true;
   }
   const size_t dataOffset = io.text[1] == 'F' ? kFinsDataOffset : kCDataOffset;
-  const int32_t elements = ElementCount(request, io);
+  const int64_t elements = ElementCount(request, io);
   const size_t room =
       (kMaxResponseSize - header::kSize - dataOffset) / (io.info.width == 8 ? 1 : 2);
   if (elements < 0 || static_cast<size_t>(elements) > room) {
@@ -117,22 +117,17 @@ int32_t EnterRead(const platform::Platform& p, DriverRequest* request, uint16_t 
 }  // namespace
 
 uint16_t FinsWordAddress(int32_t address, char letter) {
-  int32_t offset = 0;
-  switch (letter) {
-    case 'A':
-      offset = 0x0B00;
-      break;
-    case 'G':
-      offset = 0x0A00;
-      break;
-    case 'C':
-    case 'c':
-      offset = 0x0800;
-      break;
-    default:
-      break;
+  // Areas that share a FINS area code with another, told apart by an offset.
+  struct Offset {
+    char letter;
+    uint16_t offset;
+  };
+  static constexpr Offset kOffsets[] = {{'A', 0x0B00}, {'G', 0x0A00}, {'C', 0x0800}, {'c', 0x0800}};
+  uint32_t sum = static_cast<uint32_t>(address);
+  for (const Offset& o : kOffsets) {
+    if (o.letter == letter) sum += o.offset;
   }
-  return static_cast<uint16_t>(address + offset);
+  return static_cast<uint16_t>(sum);
 }
 
 uint32_t SwapWordBytes(const uint8_t bytes[4]) {
@@ -188,16 +183,17 @@ int32_t DecodeReadData(const platform::Platform& p, DriverRequest* request, cons
     char text[kClockTextSize];
     std::snprintf(text, sizeof text, "%02x-%02x-%02x %02x:%02x:%02x", d[o[0]], d[o[1]], d[o[2]],
                   d[o[3]], d[o[4]], d[o[5]]);
+    // Never past `count` bytes; the read refuses a buffer under 18 before sending.
     std::memset(out, 0, static_cast<size_t>(count));
-    std::memcpy(out, text, sizeof text);
+    std::memcpy(out, text, std::min(sizeof text, static_cast<size_t>(count)));
     return BRELK_OK;
   }
   if (command == kCmdStatus) {
     // FINS: status, mode, then words; C-mode: bytes in the controller's order.
     const int32_t items = count;
     if (fins) {
-      if (tooShort(items <= 2 ? static_cast<size_t>(items) : static_cast<size_t>(2 * items - 2)))
-        return BRELK_COMM_FAILURE;
+      const auto n = static_cast<size_t>(items);
+      if (tooShort(n <= 2 ? n : 2 * n - 2)) return BRELK_COMM_FAILURE;
       for (int32_t i = 0; i < items; ++i) {
         const uint16_t value = i < 2 ? d[i] : Get16be(d + 2 * i - 2);
         Put16le(out + 2 * i, value);
