@@ -14,7 +14,7 @@
 
 #include "anynet_sim/sim.h"
 #include "host/host.h"
-#include "tests/support/fake_platform.h"
+#include "tests/support/plant.h"
 
 namespace brelk {
 namespace {
@@ -22,58 +22,27 @@ namespace {
 constexpr char kAddress[] = "127.0.9.2";
 
 // One simulated gateway and a cold-started driver block, shared by all runs.
-struct Plant {
-  Plant() {
-    testing::Reset();
-    anynet_sim::GatewayConfig config;
-    config.address = kAddress;
-    config.port = 0;
-    config.controllers = {{}};
-    gateway = &sim.AddGateway(config);
-    testing::State().connectPort = gateway->port();
-    testing::WriteFile("BRELK.INT", std::string("1 = ") + kAddress + "\n");
-    ColdStartParams params{};
-    params.timeout = 200;
-    DriverRequest request{block.get(), BRELK_COLD_START, 0, {}, &params};
-    Dispatch(p, &request);
-  }
-  ~Plant() {
-    DriverRequest end{block.get(), BRELK_END_KEL, 0, {}, nullptr};
-    Dispatch(p, &end);
+struct BenchPlant : testing::Plant {
+  BenchPlant() {
+    gateway = &AddGateway(kAddress);
+    ColdStart(std::string("1 = ") + kAddress + "\n", 200);
   }
   AddressInfo Parse(const char* gate, int32_t gateType = 0, int32_t count = 1,
                     bool blockGate = false) {
-    ParseRecord record{};
-    record.text = gate;
-    record.gateType = gateType;
-    record.count = count;
-    DriverRequest request{block.get(),
-                          blockGate ? BRELK_BLOCK_ADDRESS_PARSER : BRELK_SINGLE_ADDRESS_PARSER,
-                          0,
-                          {},
-                          &record};
-    Dispatch(p, &request);
-    return record.info;
+    AddressInfo info{};
+    ParseGate(gate, &info, gateType, count, blockGate);
+    return info;
   }
   int32_t Run(int32_t code, const char* gate, const AddressInfo& info, void* data,
               int32_t gateType = 0, int32_t count = 1) {
-    IoRecord io{};
-    io.text = gate;
-    io.info = info;
-    io.gateType = gateType;
-    io.count = count;
-    io.data = data;
-    DriverRequest request{block.get(), code, 0, {}, &io};
-    return Dispatch(p, &request);
+    IoRecord io = Io(gate, info, data, gateType, count);
+    return Call(code, io);
   }
-  anynet_sim::Simulator sim;
   anynet_sim::Gateway* gateway = nullptr;
-  platform::Platform p = testing::Fake();
-  testing::Block block;
 };
 
-Plant& TheP() {
-  static Plant plant;
+BenchPlant& ThePlant() {
+  static BenchPlant plant;
   return plant;
 }
 
@@ -83,7 +52,7 @@ void Check(benchmark::State& state, int32_t rc) {
 }
 
 void BM_DriverSingleRead(benchmark::State& state) {
-  Plant& plant = TheP();
+  BenchPlant& plant = ThePlant();
   const char* gate = "1F001005D00100";
   const AddressInfo info = plant.Parse(gate);
   uint8_t data[4];
@@ -93,7 +62,7 @@ BENCHMARK(BM_DriverSingleRead);
 
 // The same 18 bytes out and 16 back, with nothing but the socket calls.
 void BM_RawExchange(benchmark::State& state) {
-  Plant& plant = TheP();
+  BenchPlant& plant = ThePlant();
   const int s = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in to{};
   to.sin_family = AF_INET;
@@ -121,7 +90,7 @@ void BM_RawExchange(benchmark::State& state) {
 BENCHMARK(BM_RawExchange);
 
 void BM_DriverBlockRead1000(benchmark::State& state) {
-  Plant& plant = TheP();
+  BenchPlant& plant = ThePlant();
   const char* gate = "1F001005D00000";
   const AddressInfo info = plant.Parse(gate, 0, 1000, true);
   std::vector<uint8_t> data(2000);
@@ -131,7 +100,7 @@ BENCHMARK(BM_DriverBlockRead1000);
 
 // Connect, network-type query and read: the node is made to reopen each time.
 void BM_DriverFirstRequestOnNode(benchmark::State& state) {
-  Plant& plant = TheP();
+  BenchPlant& plant = ThePlant();
   const char* gate = "1F001005D00100";
   const AddressInfo info = plant.Parse(gate);
   uint8_t data[4];
@@ -145,7 +114,7 @@ void BM_DriverFirstRequestOnNode(benchmark::State& state) {
 BENCHMARK(BM_DriverFirstRequestOnNode);
 
 void BM_DriverSingleWrite(benchmark::State& state) {
-  Plant& plant = TheP();
+  BenchPlant& plant = ThePlant();
   const char* gate = "1F001005D00200";
   const AddressInfo info = plant.Parse(gate);
   uint8_t data[4] = {0, 0, 0x34, 0x12};
@@ -154,7 +123,7 @@ void BM_DriverSingleWrite(benchmark::State& state) {
 BENCHMARK(BM_DriverSingleWrite);
 
 void BM_DriverBitWrite(benchmark::State& state) {
-  Plant& plant = TheP();
+  BenchPlant& plant = ThePlant();
   const char* gate = "1F001005D0020007";
   const AddressInfo info = plant.Parse(gate, BRELK_GATE_BIT);
   uint8_t data[4] = {0, 0, 1, 0};

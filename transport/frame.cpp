@@ -62,13 +62,16 @@ bool ReceiveWhole(const platform::Platform& p, int32_t socket, AnyNetFrame& fram
   const int64_t timeoutMs = TimeoutMs(block);
   const int64_t deadline = p.monotonicMs() + kWaitTries * timeoutMs;
   size_t got = 0;
-  size_t want = header::kSize;  // what the frame keeps
+  size_t want = header::kSize;   // what the frame keeps
   size_t total = header::kSize;  // what the gateway sends
   uint8_t dropped[256];
   int timeouts = 0;
+  bool pending = false;  // the last receive filled what it asked: more may wait
   while (got < total) {
-    int ready;
-    if (got == 0) {
+    int ready = 1;
+    if (pending) {
+      // Try before waiting: the body mostly comes with its header.
+    } else if (got == 0) {
       ready = p.wait(socket, WaitFor::kReadable, block.timeoutSec, block.timeoutUsec);
       if (ready == 0) {
         ++timeouts;
@@ -91,6 +94,7 @@ bool ReceiveWhole(const platform::Platform& p, int32_t socket, AnyNetFrame& fram
     if (ready < 0) return false;
     const long n = got < want ? p.recv(socket, frame.bytes + got, want - got)
                               : p.recv(socket, dropped, std::min(sizeof dropped, total - got));
+    pending = false;
     if (n < 0) {
       if (p.classify(p.lastError()) == platform::SocketCondition::kWouldBlock) continue;
       p.log(kLogLevel, "BRELK> recv() failed!, iRC=%d", p.lastError());
@@ -104,6 +108,7 @@ bool ReceiveWhole(const platform::Platform& p, int32_t socket, AnyNetFrame& fram
     if (total == header::kSize && got == header::kSize) {
       total += frame.bodyLength();
       want = std::min(total, kMaxResponseSize);
+      pending = true;
     }
   }
   *received = want;

@@ -365,19 +365,26 @@ void GatewayCore::OnFrame(Connection& c, std::span<const uint8_t> frame, TimePoi
   }
 }
 
-void GatewayCore::OnQuery(Connection& c, TimePoint now) {
-  const std::vector<Fault> faults = faults_.take(FrameKind::kQuery, kNetworkQuery);
-  std::string line = Prefix(c) + "network-type query -> ";
+// The faults that leave a request without an answer: true when one applied.
+bool GatewayCore::SwallowOrClose(Connection& c, const std::vector<Fault>& faults,
+                                 const std::string& line, TimePoint now) {
   if (FindFault(faults, FaultKind::kNoAnswer)) {
     Log(line + "no answer" + FaultText(faults));
-    return;
+    return true;
   }
   if (FindFault(faults, FaultKind::kClose)) {
     c.reading = false;
     c.out.push_back({{}, 0, now, true});
     Log(line + "connection closed" + FaultText(faults));
-    return;
+    return true;
   }
+  return false;
+}
+
+void GatewayCore::OnQuery(Connection& c, TimePoint now) {
+  const std::vector<Fault> faults = faults_.take(FrameKind::kQuery, kNetworkQuery);
+  std::string line = Prefix(c) + "network-type query -> ";
+  if (SwallowOrClose(c, faults, line, now)) return;
   const std::string text = networkText_.value_or("");
   const Fault* nsb = FindFault(faults, FaultKind::kGatewayError);
   const Fault* node = FindFault(faults, FaultKind::kWrongNode);
@@ -410,16 +417,7 @@ void GatewayCore::OnCommand(Connection& c, std::span<const uint8_t> frame, TimeP
   std::string line = Prefix(c) + (fins ? "FINS " : "C-mode ") + std::to_string(network) + ":" +
                      std::to_string(node) + " " +
                      (fins ? DescribeFins(body) : DescribeCmode(body)) + " -> ";
-  if (FindFault(faults, FaultKind::kNoAnswer)) {
-    Log(line + "no answer" + FaultText(faults));
-    return;
-  }
-  if (FindFault(faults, FaultKind::kClose)) {
-    c.reading = false;
-    c.out.push_back({{}, 0, now, true});
-    Log(line + "connection closed" + FaultText(faults));
-    return;
-  }
+  if (SwallowOrClose(c, faults, line, now)) return;
   std::vector<uint8_t> answer;
   uint8_t nsb = 0;
   const Fault* f = nullptr;

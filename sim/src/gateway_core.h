@@ -72,6 +72,8 @@ class GatewayCore {
   void Receive(Connection& c, TimePoint now);
   void Flush(Connection& c, TimePoint now);
   void OnFrame(Connection& c, std::span<const uint8_t> frame, TimePoint now);
+  bool SwallowOrClose(Connection& c, const std::vector<Fault>& faults, const std::string& line,
+                      TimePoint now);
   void OnQuery(Connection& c, TimePoint now);
   void OnCommand(Connection& c, std::span<const uint8_t> frame, TimePoint now);
   void OnMalformed(Connection& c, const char* reason, TimePoint now);
