@@ -303,6 +303,30 @@ TEST_F(TransportTest, ManyOpenDescriptorsDoNotDisturbTheWaits) {
   setrlimit(RLIMIT_NOFILE, &saved);
 }
 
+// Whether descriptor 0 was this process's standard input when it started;
+// later it may be anybody's (the simulator's, when it started closed).
+const bool kStdinOpenAtStart = fcntl(0, F_GETFD) != -1;
+
+TEST_F(TransportTest, HostWithStandardInputClosedGetsANonZeroSocket) {
+  const bool stdinOpen = kStdinOpenAtStart;
+  auto& gw = AddGateway("127.0.6.13");
+  gw.controller(1, 5).writeWord(0x82, 4, 404);
+  Start("1 = 127.0.6.13\n", 50);
+  if (!stdinOpen && fcntl(0, F_GETFD) != -1) GTEST_SKIP() << "descriptor 0 is the simulator's";
+  const int savedStdin = stdinOpen ? dup(0) : -1;
+  if (stdinOpen) close(0);
+  const auto value = ReadWord("1F001005D00004");
+  const int32_t socket = Node('1').socket;
+  // The simulator may have taken descriptor 0 for its side: stop it first.
+  sim.Stop();
+  if (savedStdin >= 0) {
+    dup2(savedStdin, 0);
+    close(savedStdin);
+  }
+  EXPECT_EQ(value, 404);
+  EXPECT_GT(socket, 0);
+}
+
 TEST_F(TransportTest, RealGatewayPort) {
   if (geteuid() != 0) GTEST_SKIP() << "port 1023 needs root";
   anynet_sim::GatewayConfig config;
@@ -511,12 +535,15 @@ TEST(ResponseCheckTest, EachTestInItsOrder) {
 }
 
 TEST(SocketTest, SystemSocketIsNeverDescriptorZero) {
-  const int savedStdin = dup(0);
-  close(0);
+  if (!kStdinOpenAtStart && fcntl(0, F_GETFD) != -1) GTEST_SKIP() << "descriptor 0 is taken";
+  const int savedStdin = kStdinOpenAtStart ? dup(0) : -1;
+  if (kStdinOpenAtStart) close(0);
   const int s = platform::System().socketCreate();
   const bool zeroFree = fcntl(0, F_GETFD) == -1;
-  dup2(savedStdin, 0);
-  close(savedStdin);
+  if (savedStdin >= 0) {
+    dup2(savedStdin, 0);
+    close(savedStdin);
+  }
   EXPECT_GT(s, 0);
   EXPECT_TRUE(zeroFree);
   close(s);
