@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "address/tables.h"
 #include "brelk/brelk.h"
 #include "platform/platform.h"
 #include "transport/transport.h"
@@ -34,6 +35,17 @@ uint32_t SwapWordBytes(const uint8_t bytes[4]);
 // The PC's local time as seven BCD bytes in the order of the series
 // ('F' FINS, any other C-mode); false when the time is not available.
 bool EncodeClock(const platform::Platform& p, uint8_t* destination, char series);
+
+// What reads and writes take from a gate's record.
+inline bool IsCommandGate(const IoRecord& io) {
+  return io.text[address::kPosType] == address::kCommandMark;
+}
+inline uint16_t CommandCode(const IoRecord& io) {
+  return static_cast<uint16_t>(io.info.areaWord & 0x7fff);
+}
+inline uint8_t AreaCode(const IoRecord& io) {
+  return static_cast<uint8_t>(io.info.areaWord);
+}
 
 // The calling order every request shares, around the body the caller builds.
 // Opens the gate's node: the node index, or a result to end the request with.

@@ -22,17 +22,8 @@ constexpr uint8_t kCReadStatus = 0x10;
 constexpr uint8_t kFinsMemoryRead[] = {0x01, 0x01};
 constexpr size_t kClockTextSize = 18;  // 17 characters and the NUL
 
-uint16_t CommandCode(const IoRecord& io) {
-  return static_cast<uint16_t>(io.info.areaWord & 0x7fff);
-}
-uint8_t AreaCode(const IoRecord& io) {
-  return static_cast<uint8_t>(io.info.areaWord);
-}
 bool IsSingle(const DriverRequest& request) {
   return request.code == BRELK_SINGLE_READ;
-}
-bool IsCommandGate(const IoRecord& io) {
-  return io.text[address::kPosType] == address::kCommandMark;
 }
 
 // Controller elements a read asks for; a single gate reads one element.

@@ -23,12 +23,6 @@ constexpr size_t kCWriteHead = 3;     // code address
 bool IsSingleWrite(const DriverRequest& request) {
   return request.code == BRELK_SINGLE_WRITE;
 }
-bool IsCommandGate(const IoRecord& io) {
-  return io.text[kPosType] == kCommandMark;
-}
-uint16_t CommandCode(const IoRecord& io) {
-  return static_cast<uint16_t>(io.info.areaWord & 0x7fff);
-}
 
 int32_t ElementBytes(const IoRecord& io) {
   return io.info.width / 8;
@@ -138,7 +132,7 @@ void BuildMemoryBody(const DriverRequest& request, const IoRecord& io, const uin
   uint8_t* body = frame.body();
   const int32_t elements = Elements(request, io);
   const auto dataLength = static_cast<size_t>(elements * ElementBytes(io));
-  const auto area = static_cast<uint8_t>(io.info.areaWord);
+  const uint8_t area = AreaCode(io);
   if (io.text[1] == 'F') {
     body[0] = kFinsMemoryWrite[0];
     body[1] = kFinsMemoryWrite[1];
